@@ -1,0 +1,6 @@
+#pragma once
+#include "driver/job_state.h"
+
+// Fills the setting fields of JobState from the arguments. 0 when the command line is
+// complete, 2 when a mode keyword lacks its file name, 1 for every other problem.
+int parse_command_line(int argc, char** argv, JobState* job);

@@ -1,0 +1,95 @@
+#include "driver/run_sequence.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "driver/command_line.h"
+#include "frame/long_play.h"
+#include "jobs/jobs.h"
+#include "jobs/seek.h"
+#include "platform/clock.h"
+#include "platform/keyboard.h"
+#include "scsi/aspi_transport.h"
+#include "scsi/drive_setup.h"
+
+namespace {
+
+enum ExitCode {
+    EXIT_OK = 0,
+    EXIT_MISSING_PARAMETERS = 1,
+    EXIT_BAD_COMMAND_LINE = 2,
+    EXIT_NO_ASPI = 3,
+    EXIT_DRIVE_NOT_READY = 4,
+    EXIT_JOB_FAILED = 6,
+    EXIT_NO_MEMORY = 8,
+};
+
+constexpr uint32_t kSettleMs = 2000;
+
+void print_banner() {
+    printf("TERVANO DAT audio transfer, version 1.2\n");
+    printf("MPEG audio analysis and decoding by libmpg123\n\n");
+}
+
+// Exactly one job: the first mode in dispatch order.
+int run_job(JobState* job, ParamBlock* params) {
+    if (job->mode_tape_to_wav) return tape_to_wav(job, params);
+    if (job->mode_wav_to_tape) return wav_to_dat(job);
+    if (job->mode_tape_to_image) return dat_to_img(job);
+    if (job->mode_image_to_tape) return img_to_dat(job);
+    return dat_to_dat(job);
+}
+
+// Steps 4 to 14 of the run; the caller owns the records and unloads ASPI.
+int run_with_records(int argc, char** argv, JobState* job, ParamBlock* params) {
+    if (argc < 3) {
+        printf("Missing command line parameters....\n");
+        return EXIT_MISSING_PARAMETERS;
+    }
+    if (parse_command_line(argc, argv, job) != 0) {
+        printf("Problem parsing command line\n");
+        return EXIT_BAD_COMMAND_LINE;
+    }
+    if (load_ASPI() <= 0) {
+        printf("No ASPI drivers found\n");
+        return EXIT_NO_ASPI;
+    }
+    if (configure_drives(job) != 0) {
+        printf("Drive didn't initialize\n");
+        return EXIT_DRIVE_NOT_READY;
+    }
+    rewind_drives(job);
+    platform_sleep_ms(kSettleMs);
+    if (job->seek && seek_tape(&job->input, job) != 0) printf("Drive didn't complete seek\n");
+    build_lp_tables();
+
+    keyboard_begin();
+    int job_result = run_job(job, params);
+    keyboard_end();
+
+    close_drives(job);
+    return job_result != 0 ? EXIT_JOB_FAILED : EXIT_OK;
+}
+
+}  // namespace
+
+int run_tervano(int argc, char** argv) {
+    auto* job = static_cast<JobState*>(calloc(1, sizeof(JobState)));
+    if (!job) {
+        printf("MAIN-dat memory alloc failed\n");
+        return EXIT_NO_MEMORY;
+    }
+    auto* params = static_cast<ParamBlock*>(calloc(1, sizeof(ParamBlock)));
+    if (!params) {
+        printf("MAIN-PAR Memory alloc failed\n");
+        free(job);
+        return EXIT_NO_MEMORY;
+    }
+    print_banner();
+    int code = run_with_records(argc, argv, job, params);
+    unload_ASPI();
+    free(params);
+    free(job);
+    fflush(stdout);
+    return code;
+}

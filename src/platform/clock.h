@@ -1,0 +1,17 @@
+#pragma once
+#include <cstdint>
+
+// The program's one clock and one sleep. Tests replace them with a fake clock so that
+// waits of 60 s, 15 s or 2 s cost nothing.
+struct PlatformClock {
+    uint32_t (*now_ms)();            // milliseconds, wrapping like timeGetTime
+    void (*sleep_ms)(uint32_t ms);
+};
+
+uint32_t platform_now_ms();
+void platform_sleep_ms(uint32_t ms);
+// Whole seconds of the same clock.
+uint32_t platform_now_seconds();
+
+// Installs another clock (nullptr restores the real one); returns the previous one.
+const PlatformClock* platform_set_clock(const PlatformClock* clock);

@@ -1,0 +1,20 @@
+#pragma once
+
+constexpr int kKeyEsc = 27;
+
+// Console key polling. keyboard_begin puts a terminal into non-canonical mode without
+// echo (restored by keyboard_end and on every exit path) and makes SIGINT and SIGTERM
+// queue an ESC, so an interrupted job closes its files as ESC does. Stdin that is not a
+// terminal is read without blocking, so a script can send ESC.
+void keyboard_begin();
+void keyboard_end();
+
+int key_waiting();  // non-zero when a key can be read without blocking
+int read_key();     // one key, without echo; -1 when none
+
+// Tests replace the console with a queue of keys.
+struct KeySource {
+    int (*waiting)();
+    int (*read)();
+};
+const KeySource* keyboard_set_source(const KeySource* source);  // nullptr: the console
