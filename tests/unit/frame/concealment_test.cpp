@@ -1,0 +1,119 @@
+#include "frame/concealment.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+namespace {
+
+constexpr uint8_t kUntouched = 0x5A;  // the target starts as this, so every write shows
+
+struct Repair {
+    int channel;  // 0 left, 1 right
+    int pair;
+    int value;
+};
+
+// Samples are listed from pair 0; the last one listed carries on to the end of the frame.
+struct ConcealCase {
+    const char* name;
+    int n;
+    int flags;
+    std::vector<int> left;
+    std::vector<int> right;
+    std::vector<Repair> repairs;  // every other target byte must stay untouched
+};
+
+int listed_sample(const std::vector<int>& samples, int pair) {
+    if (samples.empty()) return 0;
+    return pair < int(samples.size()) ? samples[pair] : samples.back();
+}
+
+void put_le16(std::vector<uint8_t>& pcm, int offset, int value) {
+    pcm[offset] = uint8_t(value & 0xFF);
+    pcm[offset + 1] = uint8_t((value >> 8) & 0xFF);
+}
+
+std::vector<uint8_t> build_source(const ConcealCase& c) {
+    std::vector<uint8_t> source(c.n);
+    for (int m = 0; m < c.n / 4; ++m) {
+        put_le16(source, 4 * m, listed_sample(c.left, m));
+        put_le16(source, 4 * m + 2, listed_sample(c.right, m));
+    }
+    return source;
+}
+
+// Buffers are exactly n bytes long, so a stray access trips the sanitizer.
+void check_case(const ConcealCase& c) {
+    SCOPED_TRACE(c.name);
+    const std::vector<uint8_t> source = build_source(c);
+    std::vector<uint8_t> target(c.n, kUntouched);
+    conceal_errors(source.data(), target.data(), c.n, c.flags);
+    std::vector<uint8_t> expected(c.n, kUntouched);
+    for (const Repair& r : c.repairs) put_le16(expected, 4 * r.pair + 2 * r.channel, r.value);
+    EXPECT_EQ(target, expected);
+}
+
+TEST(ConcealErrors, ClassRuleThresholdAndExaminedRange) {
+    const ConcealCase cases[] = {
+        {"even spike, not small: odd class", 5760, 0x40, {0, 0, 1000, 0}, {0}, {}},
+        {"odd spike, not small: even class", 5760, 0x40, {0, 0, 0, 1000, 0}, {0}, {}},
+        {"small even spike", 5760, 0x40, {2000, 2000, 0, 2000}, {0}, {{0, 2, 2000}}},
+        {"small odd spike", 5760, 0x40, {2000, 2000, 2000, 0, 2000}, {0}, {{0, 3, 2000}}},
+        {"two odd, one small even", 5760, 0x40, {0, 0, 0, 1000, 0, 1000, 0}, {0}, {{0, 4, 1000}}},
+        {"tie chooses even, mean truncates", 5760, 0x40, {0, -1001, 2000, 0}, {0}, {{0, 2, -500}}},
+        {"right only", 5760, 0x20, {0}, {-3000, 3000, -3000, 0}, {{1, 2, 1500}}},
+        {"differences of exactly 500", 5760, 0x40, {0, 0, 500, 0}, {0}, {}},
+        {"falls by exactly 500", 5760, 0x40, {500, 500, 0, 2000}, {0}, {}},
+        {"rises by exactly 500 after", 5760, 0x40, {2000, 2000, 0, 500}, {0}, {}},
+        {"rises by exactly 500", 5760, 0x40, {-500, -500, 0, -2000}, {0}, {}},
+        {"falls by exactly 500 after", 5760, 0x40, {-2000, -2000, 0, -500}, {0}, {}},
+        {"spike of 500 is not small", 5760, 0x40, {2000, 2000, 500, 2000}, {0}, {}},
+        {"spike of -500 is not small", 5760, 0x40, {-2000, -2000, -500, -2000}, {0}, {}},
+        {"left spike hides the right one", 5760, 0x60, {0, 0, 1000, 0}, {0, 0, 1000, 0}, {}},
+        {"hides right count", 5760, 0x60, {2000, 2000, 0, 2000}, {2000, 2000, 0}, {{0, 2, 2000}}},
+        {"negative mean", 5760, 0x40, {2000, -1001, 0, -2000, 2000}, {0}, {{0, 2, -1500}}},
+        {"n of 12 examines nothing", 12, 0x40, {2000, 0, 2000}, {0}, {}},
+        {"n of 16 examines pair 1", 16, 0x40, {2000, 0, 2000}, {0}, {{0, 1, 2000}}},
+        {"last examined pair", 24, 0x40, {2000, 2000, 2000, 0, 2000}, {0}, {{0, 3, 2000}}},
+        // 23 bytes: five whole pairs and three stray bytes, so pair 2 is the last centre.
+        {"partial pair, last centre", 23, 0x40, {2000, 2000, 0, 2000}, {0}, {{0, 2, 2000}}},
+        {"partial pair is no pair", 23, 0x40, {2000, 2000, 2000, 0, 2000}, {0}, {}},
+        {"second to last pair is no centre", 24, 0x40, {2000, 2000, 2000, 2000, 0, 2000}, {0}, {}},
+    };
+    for (const ConcealCase& c : cases) check_case(c);
+}
+
+TEST(ConcealErrors, ErrorFlagsChooseTheChannels) {
+    // A small even spike in each channel, at different pairs so both are counted.
+    const std::vector<int> left = {2000, 2000, 0, 2000};
+    const std::vector<int> right = {2000, 2000, 2000, 2000, 0, 2000};
+    const Repair fix_left = {0, 2, 2000};
+    const Repair fix_right = {1, 4, 2000};
+    const ConcealCase cases[] = {
+        {"0x20", 5760, 0x20, left, right, {fix_right}},
+        {"0x21", 5760, 0x21, left, right, {fix_left}},
+        {"0x22", 5760, 0x22, left, right, {fix_right}},
+        {"0x23", 5760, 0x23, left, right, {fix_left, fix_right}},
+        {"0x40", 5760, 0x40, left, right, {fix_left}},
+        {"0x48", 5760, 0x48, left, right, {fix_left}},
+        {"0x60", 5760, 0x60, left, right, {fix_left, fix_right}},
+        {"0x41", 5760, 0x41, left, right, {fix_left, fix_right}},
+        {"0x01", 5760, 0x01, left, right, {fix_left, fix_right}},
+    };
+    for (const ConcealCase& c : cases) check_case(c);
+}
+
+// The frame's audio area is 5760 bytes: larger counts must not reach past it.
+TEST(ConcealErrors, CountsOutsideAFrameAreRefused) {
+    ConcealCase frame = {"full frame", 5760, 0x60, {2000, 2000, 0, 2000}, {0}, {}};
+    const std::vector<uint8_t> source = build_source(frame);
+    for (int n : {-4, -1, 5761, 5764, 1 << 30}) {
+        std::vector<uint8_t> target(5760, kUntouched);
+        conceal_errors(source.data(), target.data(), n, 0x60);
+        EXPECT_EQ(target, std::vector<uint8_t>(5760, kUntouched)) << "n = " << n;
+    }
+}
+
+}  // namespace
