@@ -1,18 +1,52 @@
 #include "platform/clock.h"
 
+#include <stdlib.h>
 #include <time.h>
 
 namespace {
 
-uint32_t real_now_ms() {
+constexpr uint32_t kMaxTimeScale = 10000;
+constexpr uint32_t kScaledStartMs = 1000000;
+
+uint64_t monotonic_ms() {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<uint32_t>(static_cast<uint64_t>(ts.tv_sec) * 1000u +
-                                 static_cast<uint64_t>(ts.tv_nsec) / 1000000u);
+    return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+}
+
+struct TimeScale {
+    uint32_t factor;
+    uint64_t origin_ms;  // a scaled clock counts from the first reading
+};
+
+// TERVANO_TIME_SCALE (tests only): a whole number N from 2 to 10000 makes the program's
+// clock run N times faster, so sleeps take 1/N of the time and elapsed time counts N
+// times over. A scaled clock starts at 1000 s, so that it cannot wrap during a test run.
+// Anything else leaves the clock at real speed.
+const TimeScale& time_scale() {
+    static const TimeScale scale = [] {
+        TimeScale result{1, 0};
+        const char* text = getenv("TERVANO_TIME_SCALE");
+        if (!text || !*text) return result;
+        char* end = nullptr;
+        unsigned long value = strtoul(text, &end, 10);
+        if (*end != '\0' || value < 2 || value > kMaxTimeScale) return result;
+        result.factor = static_cast<uint32_t>(value);
+        result.origin_ms = monotonic_ms();
+        return result;
+    }();
+    return scale;
+}
+
+uint32_t real_now_ms() {
+    const TimeScale& scale = time_scale();
+    return static_cast<uint32_t>((monotonic_ms() - scale.origin_ms) * scale.factor +
+                                 (scale.factor > 1 ? kScaledStartMs : 0));
 }
 
 void real_sleep_ms(uint32_t ms) {
-    timespec ts{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
+    uint64_t ns = static_cast<uint64_t>(ms) * 1000000u / time_scale().factor;
+    timespec ts{static_cast<time_t>(ns / 1000000000u), static_cast<long>(ns % 1000000000u)};
     while (nanosleep(&ts, &ts) != 0) {
     }
 }
@@ -22,9 +56,15 @@ const PlatformClock* g_clock = &kRealClock;
 
 }  // namespace
 
-uint32_t platform_now_ms() { return g_clock->now_ms(); }
-void platform_sleep_ms(uint32_t ms) { g_clock->sleep_ms(ms); }
-uint32_t platform_now_seconds() { return g_clock->now_ms() / 1000u; }
+uint32_t platform_now_ms() {
+    return g_clock->now_ms();
+}
+void platform_sleep_ms(uint32_t ms) {
+    g_clock->sleep_ms(ms);
+}
+uint32_t platform_now_seconds() {
+    return g_clock->now_ms() / 1000u;
+}
 
 const PlatformClock* platform_set_clock(const PlatformClock* clock) {
     const PlatformClock* previous = g_clock;

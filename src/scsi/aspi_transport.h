@@ -13,9 +13,17 @@ inline bool scsi_ok(ScsiStatus s) { return (s >> 24) == 0x01; }
 extern "C" {
 // Loads the ASPI provider: returns the host adapter count (1-255) or -1.
 int load_ASPI();
-// Releases the provider; harmless when it was never loaded.
+// Releases the provider: 1 when a library was released, 0 when none was loaded
+// (harmless then).
 int unload_ASPI();
 // Sends one command and waits for it; returns its ScsiStatus.
 ScsiStatus ASPI_Call(int adapter, int target, int lun, const uint8_t* cdb, int cdb_length,
                      uint8_t* buffer, uint32_t buffer_length, int data_out, uint32_t timeout_ms);
 }
+
+// Test seam: installs two entry points as if a provider library had been loaded (both
+// nullptr: none), and drops the request area kept for reuse, so that the next command
+// creates its completion event anew.
+void aspi_set_provider_for_test(uint32_t (*support)(), uint32_t (*send)(void* srb));
+// The number of timed-out requests whose memory stays parked for their provider.
+int aspi_parked_requests();

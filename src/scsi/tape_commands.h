@@ -4,6 +4,16 @@
 #include "scsi/aspi_transport.h"
 
 // One function per SCSI command; the first three arguments address the drive.
+
+// scsi_write_block and scsi_read_position return 0 for success and the ScsiStatus for a
+// failure. A command that got no answer within its timeout has status 0x00 and no sense:
+// they report it as this value (pending, sense key ABORTED COMMAND), never as 0.
+constexpr ScsiStatus kStatusNoAnswer = 0x000B0000u;
+// scsi_inquiry's result when no device answers at the address.
+constexpr int kInquiryNoDevice = 130;
+// The highest program number scsi_locate2 sends (three BCD digits).
+constexpr uint32_t kMaxProgramNumber = 999;
+
 extern "C" {
 ScsiStatus scsi_read_block(int ha, int id, int lun, uint8_t* buffer, uint32_t length);
 ScsiStatus scsi_write_block(int ha, int id, int lun, const uint8_t* buffer, uint32_t length);
