@@ -1,3 +1,5 @@
 #include "driver/run_sequence.h"
 
-int main(int argc, char** argv) { return run_tervano(argc, argv); }
+int main(int argc, char** argv) {
+    return run_tervano(argc, argv);
+}

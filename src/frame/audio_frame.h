@@ -46,12 +46,24 @@ constexpr int kPnoLeadOut = 0x0EE;
 
 constexpr uint32_t kNoTime = 0xAAAAAAAAu;
 
-inline int pack_item(const SubcodePack& p) { return p.bytes[0] >> 4; }
-inline int frame_rate_code(const AudioFrame& f) { return (f.format[0] >> 2) & 3; }
-inline int frame_channels_code(const AudioFrame& f) { return f.format[0] & 3; }
-inline int frame_quantization_code(const AudioFrame& f) { return f.format[1] >> 6; }
-inline int frame_scms_code(const AudioFrame& f) { return (f.format[1] >> 2) & 3; }
-inline int frame_error_flags(const AudioFrame& f) { return f.sub_id[3]; }
+inline int pack_item(const SubcodePack& p) {
+    return p.bytes[0] >> 4;
+}
+inline int frame_rate_code(const AudioFrame& f) {
+    return (f.format[0] >> 2) & 3;
+}
+inline int frame_channels_code(const AudioFrame& f) {
+    return f.format[0] & 3;
+}
+inline int frame_quantization_code(const AudioFrame& f) {
+    return f.format[1] >> 6;
+}
+inline int frame_scms_code(const AudioFrame& f) {
+    return (f.format[1] >> 2) & 3;
+}
+inline int frame_error_flags(const AudioFrame& f) {
+    return f.sub_id[3];
+}
 
 // Rate code to Hz; code 3 names no rate and gives 0.
 int rate_code_hz(int rate_code);

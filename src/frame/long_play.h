@@ -5,8 +5,8 @@
 // area, three bytes a pair, scattered by the interleave table.
 
 void build_lp_tables();
-int16_t lp_expand(int code);      // 12-bit code (signed, or unsigned 2048-4095) -> sample
-int lp_compress(int sample);      // 16-bit sample -> signed 12-bit code
+int16_t lp_expand(int code);  // 12-bit code (signed, or unsigned 2048-4095) -> sample
+int lp_compress(int sample);  // 16-bit sample -> signed 12-bit code
 int decode_lp_frame(uint8_t* pcm_out, const uint8_t* audio_area);  // returns 7680
 int encode_lp_frame(uint8_t* audio_area, const uint8_t* pcm_in);   // returns 5760
 

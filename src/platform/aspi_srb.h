@@ -153,15 +153,23 @@ struct SRB_BusDeviceReset {
 static_assert(sizeof(void*) != 8 || sizeof(SRB_ExecSCSICmd) == 88, "SRB_ExecSCSICmd layout");
 
 // The eventfd of an SRB_EVENT_NOTIFY request lives in its pointer-sized SRB_PostProc.
-inline void* aspi_event_to_postproc(int fd) { return reinterpret_cast<void*>(static_cast<intptr_t>(fd)); }
-inline int aspi_postproc_to_event(void* p) { return static_cast<int>(reinterpret_cast<intptr_t>(p)); }
+inline void* aspi_event_to_postproc(int fd) {
+    return reinterpret_cast<void*>(static_cast<intptr_t>(fd));
+}
+inline int aspi_postproc_to_event(void* p) {
+    return static_cast<int>(reinterpret_cast<intptr_t>(p));
+}
 
 // The caller's timeout may travel in SRB_Hdr_Rsvd of an SC_EXEC_SCSI_CMD request, in
 // milliseconds; 0 means none given and the provider picks its own. A provider that carries
 // the command out before SendASPI32Command returns needs it: nobody else can stop a
 // command that hangs.
-inline void aspi_set_timeout_ms(SRB_ExecSCSICmd* srb, uint32_t ms) { srb->SRB_Hdr_Rsvd = ms; }
-inline uint32_t aspi_timeout_ms(const SRB_ExecSCSICmd* srb) { return srb->SRB_Hdr_Rsvd; }
+inline void aspi_set_timeout_ms(SRB_ExecSCSICmd* srb, uint32_t ms) {
+    srb->SRB_Hdr_Rsvd = ms;
+}
+inline uint32_t aspi_timeout_ms(const SRB_ExecSCSICmd* srb) {
+    return srb->SRB_Hdr_Rsvd;
+}
 
 // The two entry points every provider exports.
 extern "C" {

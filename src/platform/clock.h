@@ -4,7 +4,7 @@
 // The program's one clock and one sleep. Tests replace them with a fake clock so that
 // waits of 60 s, 15 s or 2 s cost nothing.
 struct PlatformClock {
-    uint32_t (*now_ms)();            // milliseconds, wrapping like timeGetTime
+    uint32_t (*now_ms)();  // milliseconds, wrapping like timeGetTime
     void (*sleep_ms)(uint32_t ms);
 };
 

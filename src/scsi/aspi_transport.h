@@ -8,7 +8,9 @@ typedef uint32_t ScsiStatus;
 constexpr ScsiStatus kStatusReady = 0x01000000u;
 constexpr ScsiStatus kStatusEndOfData = 0x04080005u;  // BLANK CHECK, 00h/05h
 
-inline bool scsi_ok(ScsiStatus s) { return (s >> 24) == 0x01; }
+inline bool scsi_ok(ScsiStatus s) {
+    return (s >> 24) == 0x01;
+}
 
 extern "C" {
 // Loads the ASPI provider: returns the host adapter count (1-255) or -1.
