@@ -8,6 +8,7 @@
 #include "jobs/jobs.h"
 #include "jobs/seek.h"
 #include "platform/clock.h"
+#include "platform/console.h"
 #include "platform/keyboard.h"
 #include "scsi/aspi_transport.h"
 #include "scsi/drive_setup.h"
@@ -74,6 +75,9 @@ int run_with_records(int argc, char** argv, JobState* job, ParamBlock* params) {
 }  // namespace
 
 int run_tervano(int argc, char** argv) {
+    // Step lines without a line end ("waiting ... for tape to mount...") and the status
+    // line rewritten per frame must show at once on a terminal.
+    console_unbuffer_if_terminal();
     auto* job = static_cast<JobState*>(calloc(1, sizeof(JobState)));
     if (!job) {
         printf("MAIN-dat memory alloc failed\n");

@@ -48,10 +48,15 @@ bool esc_pressed() {
     return key_waiting() && read_key() == kKeyEsc;
 }
 
-bool read_tape_frame(const ScsiAddress& drive, AudioFrame* frame) {
+ScsiStatus read_tape_frame(const ScsiAddress& drive, AudioFrame* frame) {
     memset(frame, 0, sizeof *frame);
-    return scsi_ok(
-        scsi_read_block(drive.adapter, drive.target, drive.lun, frame_bytes(frame), kFrameBytes));
+    return scsi_read_block(drive.adapter, drive.target, drive.lun, frame_bytes(frame), kFrameBytes);
+}
+
+// After a failed read that is not the end of the tape, /STOPEOT reads on: the damaged
+// frame is reported and not stored, and the copy goes on with the next one.
+bool read_on_after(ScsiStatus status, const JobState* job) {
+    return job->stop_at_eot && !scsi_tape_exhausted(status);
 }
 
 bool write_tape_frame(const ScsiAddress& drive, const AudioFrame* frame) {
@@ -66,7 +71,7 @@ void show_frame(const AudioFrame* frame, JobState* job) {
 
 // The first frame only brings the subcode reader up to date; it is never stored.
 bool probe_input(JobState* job, AudioFrame* frame) {
-    if (!read_tape_frame(job->input, frame)) {
+    if (!scsi_ok(read_tape_frame(job->input, frame))) {
         printf("read audio block failed\n");
         return false;
     }
@@ -85,8 +90,15 @@ bool copy_tape_to_image(JobState* job, FILE* image, const char* name) {
     bool stop = false;
     do {
         if (esc_pressed()) stop = true;
-        // A failed read is the normal end at the end of the recording.
-        if (!read_tape_frame(job->input, &frame)) break;
+        ScsiStatus status = read_tape_frame(job->input, &frame);
+        if (!scsi_ok(status)) {
+            // The end of the recording ends the copy quietly; a damaged frame must not
+            // end an archive copy without a word.
+            if (scsi_tape_exhausted(status)) break;
+            printf("read audio block failed: %.8x\n", status);
+            if (!read_on_after(status, job)) break;
+            continue;
+        }
         show_frame(&frame, job);
         if (fwrite(&frame, kFrameBytes, 1, image) != 1) {
             report_image_write_failure(name);
@@ -94,6 +106,18 @@ bool copy_tape_to_image(JobState* job, FILE* image, const char* name) {
         }
     } while (!stop && !job->end_reached);
     return true;
+}
+
+// A long blank stretch inside an image ends the copy like the end of a recording; the
+// image itself may hold more (one made with /STOPEOT does), and the user must know.
+void report_records_left(FILE* image, const char* name) {
+    long here = ftell(image);
+    if (here < 0 || fseek(image, 0, SEEK_END) != 0) return;
+    long left = (ftell(image) - here) / kFrameBytes;
+    if (left > 0) {
+        printf("\nEnd of recording: %ld more frames of %s not written (/STOPEOT writes them)\n",
+               left, name);
+    }
 }
 
 // Whole records only: a short last record or a read error ends the copy.
@@ -110,9 +134,10 @@ void copy_image_to_tape(JobState* job, FILE* image, const char* name) {
         show_frame(&frame, job);
         if (!write_tape_frame(job->output, &frame)) {
             printf("write block fail\n");
-            break;
+            return;
         }
     } while (!stop && !job->end_reached);
+    if (!stop && job->end_reached) report_records_left(image, name);
 }
 
 void copy_tape_to_tape(JobState* job) {
@@ -120,9 +145,11 @@ void copy_tape_to_tape(JobState* job) {
     bool stop = false;
     do {
         if (esc_pressed()) stop = true;
-        if (!read_tape_frame(job->input, &frame)) {
+        ScsiStatus status = read_tape_frame(job->input, &frame);
+        if (!scsi_ok(status)) {
             printf("block read fail\n");
-            break;
+            if (!read_on_after(status, job)) break;
+            continue;
         }
         show_frame(&frame, job);
         if (!write_tape_frame(job->output, &frame)) {

@@ -102,14 +102,23 @@ void poll_position(const ScsiAddress* address, const JobState* job, SeekWatch* w
     }
 }
 
+// Drives give the program number one decimal digit per byte (the progress line shows it
+// so); a drive that gives it as one 24-bit number is matched as well.
+bool program_number_shown(const uint8_t* pno, uint32_t target) {
+    const bool digits = pno[0] <= 9 && pno[1] <= 9 && pno[2] <= 9;
+    if (digits && static_cast<uint32_t>(pno[0] * 100 + pno[1] * 10 + pno[2]) == target) {
+        return true;
+    }
+    return be24(pno) == target;
+}
+
 }  // namespace
 
 int position_reached(const JobState* job, const uint8_t* record) {
     uint32_t shown;
     switch (job->seek_kind) {
         case SEEK_PROGNUM:
-            shown = be24(record + kProgramNumberAt);
-            break;
+            return program_number_shown(record + kProgramNumberAt, job->seek_target) ? 1 : 0;
         case SEEK_ABSTIME:
             shown = bcd_time_to_bin(record + kAbsoluteTimeAt);
             break;

@@ -36,10 +36,6 @@ constexpr char kSpinner[] = "|/-\\";
 // Tests only: lowers the PCM bytes one file takes, so that the split shows without 4 GiB.
 constexpr char kDataLimitVariable[] = "TERVANO_WAV_DATA_LIMIT";
 
-// Sense keys (low nibble of sense byte 2) after which every further read fails alike.
-constexpr int kSenseBlankCheck = 0x08;
-constexpr int kSenseVolumeOverflow = 0x0D;
-
 // The base name, a track number of up to ten digits and ".wav".
 constexpr int kWavNameSize = kFileNameSize + 16;
 
@@ -53,6 +49,7 @@ struct Extraction {
     int track_frames;      // frames read since the track began or restarted
     uint32_t track_bytes;  // PCM bytes the current file holds
     uint32_t rate_hz;
+    int track_sample_bits;  // 16, or 12 for a long-play track
     FILE* file;
     char name[kWavNameSize];
     // ESC (Ctrl-C and SIGTERM arrive as ESC), a tape that has nothing more to give, or a
@@ -89,11 +86,6 @@ ScsiStatus read_frame(Extraction& x) {
                            reinterpret_cast<uint8_t*>(&x.frame), kFrameBytes);
 }
 
-bool tape_exhausted(ScsiStatus status) {
-    int sense_key = (status >> 16) & 0x0F;
-    return sense_key == kSenseBlankCheck || sense_key == kSenseVolumeOverflow;
-}
-
 // A failed read ends the job; with /STOPEOT it does not (read_subcode clears end_reached
 // again and the buffer goes on as the transport left it, zeros), unless the drive says
 // the recorded data or the medium has ended, where reading on would fail for ever.
@@ -102,7 +94,7 @@ void read_next_frame(Extraction& x, const char* stage) {
     if (!scsi_ok(status)) {
         printf("%s read audio block failed: %x\n", stage, status);
         x.job->end_reached = 1;
-        if (!x.job->stop_at_eot || tape_exhausted(status)) x.stop = true;
+        if (!x.job->stop_at_eot || scsi_tape_exhausted(status)) x.stop = true;
     }
     read_subcode(&x.frame, x.job);
 }
@@ -196,6 +188,7 @@ void close_playback(Extraction& x) {
 
 void take_track_rate(Extraction& x) {
     x.job->file_rate_code = x.job->rate_code;
+    x.track_sample_bits = x.job->sample_bits;
     x.rate_hz = wav_rate_hz(x.job->rate_code);
     x.track_bytes = 0;
 }
@@ -236,15 +229,23 @@ bool restart_track(Extraction& x) {
 }
 
 // Bytes per frame come from the frame in hand, so a change of quantization inside a
-// track never copies more than the frame holds.
-int frame_pcm_bytes(const JobState* job) {
-    if (job->sample_bits == 12) return kLongPlayPcmBytes;
-    return audio_bytes_per_frame(job->rate_code, 16);
+// track never copies more than the frame holds. A frame without subcode (blank tape, or
+// the zeros of a failed read under /STOPEOT) has no format of its own and is stored in
+// the track's, so that the track's timing stays true.
+bool frame_is_long_play(const Extraction& x) {
+    const int bits = x.job->no_subcode ? x.track_sample_bits : x.job->sample_bits;
+    return bits == 12;
+}
+
+int frame_pcm_bytes(const Extraction& x) {
+    if (frame_is_long_play(x)) return kLongPlayPcmBytes;
+    const int rate_code = x.job->no_subcode ? x.job->file_rate_code : x.job->rate_code;
+    return audio_bytes_per_frame(rate_code, 16);
 }
 
 int convert_frame(Extraction& x) {
-    if (x.job->sample_bits == 12) return decode_lp_frame(x.pcm, x.frame.audio);
-    int bytes = frame_pcm_bytes(x.job);
+    if (frame_is_long_play(x)) return decode_lp_frame(x.pcm, x.frame.audio);
+    int bytes = frame_pcm_bytes(x);
     memcpy(x.pcm, x.frame.audio, static_cast<size_t>(bytes));
     return bytes;
 }
@@ -258,7 +259,7 @@ void report_damage(Extraction& x, int bytes) {
         if (flags & kErrorLeft) printf(": LEFT channel");
         if (flags & kErrorRight) printf(": RIGHT channel");
     }
-    if (x.job->sample_bits == 16 && x.job->error_correct) {
+    if (!frame_is_long_play(x) && x.job->error_correct) {
         printf("attempting to correct\n");
         conceal_errors(x.frame.audio, x.pcm, bytes, flags);
     } else {
@@ -285,7 +286,7 @@ bool store_pcm(Extraction& x, int bytes) {
 // closed, and the frame opens the next one.
 bool file_full(const Extraction& x) {
     if (x.playback || x.track_bytes == 0) return false;
-    uint64_t after = static_cast<uint64_t>(x.track_bytes) + frame_pcm_bytes(x.job);
+    uint64_t after = static_cast<uint64_t>(x.track_bytes) + frame_pcm_bytes(x);
     return after > wav_data_limit();
 }
 

@@ -29,11 +29,17 @@ bool exit_hook_installed = false;
 int lookahead = -1;  // a byte already read from stdin, -1 when none
 bool stdin_used_up = false;
 
-constexpr int kStopSignals[] = {SIGINT, SIGTERM};
-constexpr int kFatalSignals[] = {SIGHUP, SIGQUIT, SIGABRT, SIGSEGV,
-                                 SIGBUS, SIGFPE,  SIGILL,  SIGPIPE};
+// A closed terminal (SIGHUP) ends a job in order too: killing it would leave the file it
+// is writing with a header that counts no data.
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr int kFatalSignals[] = {SIGQUIT, SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL};
 constexpr size_t kStopCount = std::size(kStopSignals);
 constexpr size_t kFatalCount = std::size(kFatalSignals);
+
+// While a job runs, a console that went away (a pipe to a pager that quit) only makes
+// console writes fail; the job goes on and closes its files.
+struct sigaction previous_pipe;
+bool installed_pipe = false;
 
 struct sigaction previous_stop[kStopCount];
 struct sigaction previous_fatal[kFatalCount];
@@ -69,7 +75,7 @@ void enter_key_mode() {
     if (tcsetattr(STDIN_FILENO, TCSANOW, &mode) != 0) terminal_changed = 0;
 }
 
-// SIGINT and SIGTERM end a job in order, like ESC. A second one before the job has
+// SIGINT, SIGTERM and SIGHUP end a job in order, like ESC. A second one before the job has
 // taken the first means the job is not listening: stop the old way.
 void on_stop_signal(int sig) {
     if (!esc_pending) {
@@ -121,6 +127,10 @@ void install_handlers() {
     for (size_t i = 0; i < kFatalCount; ++i) {
         installed_fatal[i] = install_handler(kFatalSignals[i], fatal, &previous_fatal[i]);
     }
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    installed_pipe = sigaction(SIGPIPE, &ignore, &previous_pipe) == 0;
 }
 
 void remove_handlers() {
@@ -132,6 +142,8 @@ void remove_handlers() {
         if (installed_fatal[i]) sigaction(kFatalSignals[i], &previous_fatal[i], nullptr);
         installed_fatal[i] = false;
     }
+    if (installed_pipe) sigaction(SIGPIPE, &previous_pipe, nullptr);
+    installed_pipe = false;
 }
 
 bool stdin_ready() {

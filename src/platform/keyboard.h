@@ -3,7 +3,7 @@
 constexpr int kKeyEsc = 27;
 
 // Console key polling. keyboard_begin puts a terminal into non-canonical mode without
-// echo (restored by keyboard_end and on every exit path) and makes SIGINT and SIGTERM
+// echo (restored by keyboard_end and on every exit path) and makes SIGINT, SIGTERM and SIGHUP
 // queue an ESC, so an interrupted job closes its files as ESC does. Stdin that is not a
 // terminal is read without blocking, so a script can send ESC.
 void keyboard_begin();

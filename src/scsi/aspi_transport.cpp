@@ -236,7 +236,13 @@ extern "C" ScsiStatus ASPI_Call(int adapter, int target, int lun, const uint8_t*
         }
     }
 
-    g_aspi.send(&slot->srb);
+    uint32_t accepted = g_aspi.send(&slot->srb);
+    // A provider that refuses a request may say so only in its return value; waiting out
+    // the timeout for it would also park the slot for nothing.
+    if (accepted != SS_PENDING && accepted != SS_COMP && request_status(&slot->srb) == SS_PENDING) {
+        release_slot(slot);
+        return status_only(static_cast<uint8_t>(accepted));
+    }
     if (!wait_for_completion(slot, timeout_ms)) {
         park_slot(slot);
         return status_only(SS_PENDING);

@@ -12,6 +12,14 @@ inline bool scsi_ok(ScsiStatus s) {
     return (s >> 24) == 0x01;
 }
 
+// A read that failed because the recorded data (BLANK CHECK) or the medium (VOLUME
+// OVERFLOW) has ended: every further read fails alike. Any other failure, a damaged frame
+// for one, may be followed by good frames.
+inline bool scsi_tape_exhausted(ScsiStatus s) {
+    const uint32_t sense_key = (s >> 16) & 0x0F;
+    return !scsi_ok(s) && (sense_key == 0x08 || sense_key == 0x0D);
+}
+
 extern "C" {
 // Loads the ASPI provider: returns the host adapter count (1-255) or -1.
 int load_ASPI();

@@ -1,0 +1,9 @@
+#include "platform/console.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+
+void console_unbuffer_if_terminal() {
+    if (isatty(STDOUT_FILENO)) setvbuf(stdout, nullptr, _IONBF, 0);
+}
