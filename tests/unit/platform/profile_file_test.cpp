@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -11,29 +10,23 @@ namespace {
 
 class ProfileFileTest : public ::testing::Test {
 protected:
+    void SetUp() override { ASSERT_GE(fd_ = mkstemp(path_), 0); }
     void TearDown() override {
-        if (!path_.empty()) unlink(path_.c_str());
+        close(fd_);
+        unlink(path_);
     }
-
-    const char* write_file(const std::string& text) {
-        char name[] = "/tmp/profile_file_test_XXXXXX";
-        int fd = mkstemp(name);
-        EXPECT_GE(fd, 0);
-        EXPECT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
-        close(fd);
-        path_ = name;
-        return path_.c_str();
+    void write_file(const std::string& text) {
+        ASSERT_EQ(write(fd_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
     }
-
     std::string get(const char* section, const char* key, const char* fallback = "DEFAULT") {
         char buffer[100];
-        size_t length =
-            profile_get_string(section, key, fallback, buffer, sizeof buffer, path_.c_str());
+        size_t length = profile_get_string(section, key, fallback, buffer, sizeof buffer, path_);
         EXPECT_EQ(length, strlen(buffer));
         return buffer;
     }
 
-    std::string path_;
+    char path_[32] = "/tmp/profile_file_test_XXXXXX";
+    int fd_ = -1;
 };
 
 TEST_F(ProfileFileTest, FindsKeysWithThePlatformSearchRules) {
@@ -50,104 +43,78 @@ TEST_F(ProfileFileTest, FindsKeysWithThePlatformSearchRules) {
         "[ config ]\n"
         "STARTID=ON\n"
         "Quoted=\"  blanks kept  \"\n"
-        "Half=\"not closed\n"
         "EMPTY=\n"
         "[files]\n"
         "FILE_005=from a repeated section\n"
         "FILE_001=not the first\n");
-    EXPECT_EQ(get("files", "file_001"), "song one.wav");
-    EXPECT_EQ(get("FILES", "FILE_002"), "DEFAULT");
-    EXPECT_EQ(get("FILES", "FILE_003"), "DEFAULT");
-    EXPECT_EQ(get("FILES", "FILE_004"), "a;b.wav ; this stays");
-    EXPECT_EQ(get("FILES", "FILE_005"), "from a repeated section");
-    EXPECT_EQ(get("CONFIG", "startid"), "ON");
-    EXPECT_EQ(get("config", "QUOTED"), "  blanks kept  ");
-    EXPECT_EQ(get("config", "half"), "\"not closed");
-    EXPECT_EQ(get("CONFIG", "EMPTY"), "");
-    EXPECT_EQ(get("CONFIG", "stray"), "DEFAULT");
-    EXPECT_EQ(get("NOPE", "FILE_001"), "DEFAULT");
+    const char* const cases[][3] = {
+        {"files", "file_001", "song one.wav"},
+        {"FILES", "FILE_002", "DEFAULT"},
+        {"FILES", "FILE_003", "DEFAULT"},
+        {"FILES", "FILE_004", "a;b.wav ; this stays"},
+        {"FILES", "FILE_005", "from a repeated section"},
+        {"CONFIG", "startid", "ON"},
+        {"config", "QUOTED", "  blanks kept  "},
+        {"CONFIG", "EMPTY", ""},
+        {"CONFIG", "stray", "DEFAULT"},
+        {"NOPE", "FILE_001", "DEFAULT"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(get(c[0], c[1]), c[2]) << c[0] << "/" << c[1];
     EXPECT_EQ(get("CONFIG", "MISSING", nullptr), "");
 
     ProfileFile profile;
-    ASSERT_EQ(profile_load(path_.c_str(), &profile), PROFILE_OK);
-    ASSERT_EQ(profile.sections.size(), 2u);
-    EXPECT_EQ(profile.sections[0], "FILES");
-    EXPECT_EQ(profile.sections[1], "config");
+    ASSERT_EQ(profile_load(path_, &profile), PROFILE_OK);
+    EXPECT_EQ(profile.sections, (std::vector<std::string>{"FILES", "config"}));
 }
 
-TEST_F(ProfileFileTest, MissingFileGivesTheDefault) {
-    char buffer[16];
-    EXPECT_EQ(profile_get_string("FILES", "FILE_001", "JUNK", buffer, sizeof buffer,
-                                 "/nonexistent/folder/set.cue"),
-              4u);
-    EXPECT_STREQ(buffer, "JUNK");
+TEST_F(ProfileFileTest, MissingOrOversizedFilesGiveTheDefault) {
     ProfileFile profile;
-    EXPECT_EQ(profile_load("/nonexistent/set.cue", &profile), PROFILE_UNREADABLE);
-    EXPECT_EQ(profile_load("/tmp", &profile), PROFILE_UNREADABLE);
-    EXPECT_EQ(profile_load(nullptr, &profile), PROFILE_UNREADABLE);
+    for (const char* unreadable :
+         {"/nonexistent/set.cue", "/tmp", static_cast<const char*>(nullptr)}) {
+        EXPECT_EQ(profile_load(unreadable, &profile), PROFILE_UNREADABLE);
+    }
+    write_file("[s]\nkey=value\n");
+    EXPECT_EQ(get("s", "key"), "value");
+    ASSERT_EQ(ftruncate(fd_, kProfileMaxFileBytes + 1), 0);
+    EXPECT_EQ(profile_load(path_, &profile), PROFILE_TOO_LARGE);
+    EXPECT_EQ(get("s", "key"), "DEFAULT");
+    unlink(path_);
+    EXPECT_EQ(get("s", "key"), "DEFAULT");
 }
 
 TEST_F(ProfileFileTest, CopiesNeverOverflowTheBuffer) {
     write_file("[s]\nkey=0123456789\n");
     char buffer[8];
     memset(buffer, 'x', sizeof buffer);
-    EXPECT_EQ(profile_get_string("s", "key", "", buffer, 5, path_.c_str()), 4u);
-    EXPECT_STREQ(buffer, "0123");
-    EXPECT_EQ(buffer[5], 'x');
-    EXPECT_EQ(profile_get_string("s", "key", "", buffer, 1, path_.c_str()), 0u);
-    EXPECT_STREQ(buffer, "");
+    EXPECT_EQ(profile_get_string("s", "key", "", buffer, 5, path_), 4u);
+    EXPECT_EQ(std::string(buffer, 6), std::string("0123\0x", 6));
+    EXPECT_EQ(profile_get_string("s", "key", "", buffer, 1, path_), 0u);
+    EXPECT_EQ(buffer[0], '\0');
     buffer[0] = 'x';
-    EXPECT_EQ(profile_get_string("s", "key", "", buffer, 0, path_.c_str()), 0u);
+    EXPECT_EQ(profile_get_string("s", "key", "", buffer, 0, path_), 0u);
     EXPECT_EQ(buffer[0], 'x');
-    EXPECT_EQ(profile_get_string("s", "absent", "a long default", buffer, 3, path_.c_str()), 2u);
+    EXPECT_EQ(profile_get_string("s", "absent", "a long default", buffer, 3, path_), 2u);
     EXPECT_STREQ(buffer, "a ");
 }
 
-TEST_F(ProfileFileTest, ReadsWholeNumbersOnly) {
-    write_file(
-        "[n]\n"
-        "dec=  42 \n"
-        "hex=0x80\n"
-        "neg=-7\n"
-        "plus=+3\n"
-        "big=99999999999999999999\n"
-        "word=12abc\n"
-        "space=1 2\n"
-        "sign=--1\n"
-        "bare=0x\n"
-        "empty=\n");
-    ProfileFile profile;
-    ASSERT_EQ(profile_load(path_.c_str(), &profile), PROFILE_OK);
-    long long value = -1;
-    EXPECT_EQ(profile_read_int(profile, "n", "dec", 0, 0, 100, &value), PROFILE_OK);
-    EXPECT_EQ(value, 42);
-    EXPECT_EQ(profile_read_int(profile, "n", "hex", 0, 0, 255, &value), PROFILE_OK);
-    EXPECT_EQ(value, 0x80);
-    EXPECT_EQ(profile_read_int(profile, "n", "neg", 0, -10, 10, &value), PROFILE_OK);
-    EXPECT_EQ(value, -7);
-    EXPECT_EQ(profile_read_int(profile, "n", "plus", 0, 0, 10, &value), PROFILE_OK);
-    EXPECT_EQ(value, 3);
-    EXPECT_EQ(profile_read_int(profile, "n", "empty", 5, 0, 10, &value), PROFILE_OK);
-    EXPECT_EQ(value, 5);
-    EXPECT_EQ(profile_read_int(profile, "n", "absent", 6, 0, 10, &value), PROFILE_OK);
-    EXPECT_EQ(value, 6);
-
-    value = 77;
-    EXPECT_EQ(profile_read_int(profile, "n", "dec", 0, 0, 41, &value), PROFILE_BAD_NUMBER);
-    EXPECT_EQ(profile_read_int(profile, "n", "neg", 0, 0, 10, &value), PROFILE_BAD_NUMBER);
-    for (const char* key : {"big", "word", "space", "sign", "bare"}) {
-        EXPECT_EQ(profile_read_int(profile, "n", key, 0, -1000, 1000, &value), PROFILE_BAD_NUMBER)
-            << key;
+TEST(ProfileNumbers, WholeNumbersOnlyAndTheDefaultForAnAbsentOrEmptyValue) {
+    long long value = 0;
+    for (auto [text, expected] : {std::pair{"  42 ", 42}, {"0x80", 128}, {"-7", -7}, {"+3", 3}}) {
+        EXPECT_EQ(profile_parse_int(text, -10, 200, &value), 0) << text;
+        EXPECT_EQ(value, expected);
     }
-    EXPECT_EQ(value, 77);
-}
-
-TEST_F(ProfileFileTest, RefusesOversizedFiles) {
-    write_file("[s]\nkey=value\n");
-    ASSERT_EQ(truncate(path_.c_str(), kProfileMaxFileBytes + 1), 0);
+    for (const char* bad : {"201", "-11", "99999999999999999999", "12abc", "1 2", "--1", "0x"}) {
+        EXPECT_EQ(profile_parse_int(bad, -10, 200, &value), -1) << bad;
+    }
+    EXPECT_EQ(value, 3) << "left alone";
+    std::string text = "[n]\nempty=\nword=x\n";
     ProfileFile profile;
-    EXPECT_EQ(profile_load(path_.c_str(), &profile), PROFILE_TOO_LARGE);
-    EXPECT_EQ(get("s", "key"), "DEFAULT");
+    profile_parse(text.data(), text.size(), &profile);
+    for (const char* key : {"empty", "absent"}) {
+        EXPECT_EQ(profile_read_int(profile, "n", key, 5, 0, 10, &value), PROFILE_OK);
+        EXPECT_EQ(value, 5);
+    }
+    EXPECT_EQ(profile_read_int(profile, "n", "word", 5, 0, 10, &value), PROFILE_BAD_NUMBER);
 }
 
 }  // namespace

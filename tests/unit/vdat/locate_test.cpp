@@ -1,28 +1,18 @@
-// The audio LOCATE, the winding it starts, and the READ POSITION record.
+// The audio LOCATE, the winding it starts, the READ POSITION record, and the drive's
+// reading of frame subcode, running time and read-error lists beneath them.
 
+#include <tuple>
+
+#include "bay.h"
+#include "tape_position.h"
 #include "vdat_test_support.h"
 
 namespace vdat_test {
 namespace {
 
-constexpr uint32_t kGood = 0x01000000;
-constexpr uint32_t kEndOfData = 0x04080005;
 constexpr uint32_t kInProgress = 0x04020407;
 
-// Frame count k as a BCD time: seconds of 33, 33 and 34 frames.
-Bytes time_after(int k) {
-    int h = 0, m = 0, s = 0, f = 0;
-    for (int i = 0; i < k; ++i) {
-        if (++f > (s % 3 == 2 ? 33 : 32)) {
-            f = 0;
-            if (++s == 60) s = 0, ++m;
-        }
-    }
-    auto bcd = [](int v) { return uint8_t((v / 10) << 4 | v % 10); };
-    return {bcd(h), bcd(m), bcd(s), bcd(f)};
-}
-
-Bytes audio_locate(uint8_t kind, Bytes target, uint8_t flags = 0x05) {
+Bytes audio_locate(uint8_t kind, const Bytes& target, uint8_t flags = 0x05) {
     Bytes cdb = {0x2B, flags, 0x00, kind, 0, 0, 0, 0, 0x00, 0x00};
     std::copy(target.begin(), target.end(), cdb.begin() + 4);
     return cdb;
@@ -40,176 +30,152 @@ protected:
         std::vector<Bytes> tape;
         for (int i = 0; i < kLeadIn; ++i) tape.push_back(make_frame(i, 0x0BB));
         for (int i = 0; i < 2 * kProgramFrames; ++i) {
-            Bytes absolute = time_after(i);
-            Bytes program = time_after(i % kProgramFrames);
-            Bytes frame = make_frame(int(tape.size()), i < kProgramFrames ? 0x001 : 0x123);
-            std::copy(absolute.begin(), absolute.end(), frame.begin() + 5768 + 3);
-            std::copy(program.begin(), program.end(), frame.begin() + 5760 + 3);
-            tape.push_back(frame);
+            tape.push_back(make_frame(kLeadIn + i, i < kProgramFrames ? 0x001 : 0x123,
+                                      time_after(i), time_after(i % kProgramFrames)));
         }
-        tape.push_back(make_frame(int(tape.size()), -1));
-        tape.push_back(make_frame(int(tape.size()), -1));
+        for (int i = kFrames - 2; i < kFrames; ++i) tape.push_back(make_frame(i, -1));
         cassette("tape.dat", tape);
     }
 
     void use_bay(int fps) {
         bay("[0:4]\ncassette=tape.dat\nlocate_fps=" + std::to_string(fps) + "\n");
-        ASSERT_EQ(set_density(0, 4, 0x80).scsi_status(), kGood);
+        ASSERT_EQ(set_density(4, 0x80), kGood);
     }
 
-    uint32_t status_of(const Bytes& cdb) { return send(0, 4, cdb).scsi_status(); }
-
-    Bytes position_record(uint32_t expected_status = kGood) {
-        Bytes record;
-        EXPECT_EQ(read_position(0, 4, &record).scsi_status(), expected_status);
-        return record;
-    }
-
-    Bytes program_digits() {
-        Bytes record = position_record();
-        return Bytes(record.begin() + 4, record.begin() + 7);
-    }
-    Bytes absolute_time() {
-        Bytes record = position_record();
-        return Bytes(record.begin() + 12, record.begin() + 16);
+    // Bytes of the position record: 4, 3 the program number; 12, 4 the absolute time.
+    Bytes shown(int from, int count = 4) {
+        Bytes record = read_position(4);
+        return Bytes(record.begin() + from, record.begin() + from + count);
     }
 };
 
 TEST_F(LocateTest, FindsTheFirstFrameThatShowsEachKindOfTarget) {
-    struct Case {
-        uint8_t kind;
-        Bytes target;
-        int position;
-    };
-    const Case cases[] = {
-        {0x00, {0x00, 0x00, 0x01}, kLeadIn},
-        {0x00, {0x00, 0x01, 0x23}, kLeadIn + kProgramFrames},
-        {0x00, {0x00, 0x00, 0xC3}, kLeadIn + kProgramFrames},  // 123 as one BCD byte
-        {0x20, time_after(50), kLeadIn + 50},
-        {0x40, {0x00, 0x00, 0x01, 0x05}, 38},
+    const std::tuple<uint8_t, Bytes, int> cases[] = {
+        {0x00, {0x00, 0x00, 0x01}, kLeadIn},  {0x00, {0x00, 0x01, 0x23}, kLeadIn + kProgramFrames},
+        {0x20, time_after(50), kLeadIn + 50}, {0x40, {0x00, 0x00, 0x01, 0x05}, 38},
         {0x60, time_after(5), kLeadIn + 5},  // program 1 shows it first
         {0x60, time_after(38), kLeadIn + 38},
     };
     use_bay(1000);  // one frame a millisecond
-    for (const Case& c : cases) {
-        ASSERT_EQ(status_of(cdb_rewind()), kGood);
-        ASSERT_EQ(status_of(audio_locate(c.kind, c.target)), kGood);
-        EXPECT_EQ(status_of(cdb_test_unit_ready()), kInProgress);
-        FakeClock::now() += c.position - 1;
-        EXPECT_EQ(status_of(cdb_test_unit_ready()), kInProgress);
-        FakeClock::now() += 1;
-        EXPECT_EQ(status_of(cdb_test_unit_ready()), kGood) << int(c.kind) << " " << c.position;
+    for (const auto& [kind, target, position] : cases) {
+        SCOPED_TRACE(testing::Message() << int(kind) << " " << position);
+        ASSERT_EQ(status(4, kRewind), kGood);
+        ASSERT_EQ(status(4, audio_locate(kind, target)), kGood);
+        g_now += position - 1;
+        EXPECT_EQ(status(4, kTestUnitReady), kInProgress);
+        g_now += 1;
+        EXPECT_EQ(status(4, kTestUnitReady), kGood);
         Bytes frame;
-        ASSERT_EQ(read_frame(0, 4, &frame).scsi_status(), kGood);
-        EXPECT_EQ(frame[0], uint8_t(c.position * 7)) << "frame number " << c.position;
+        ASSERT_EQ(read_frame(4, &frame), kGood);
+        EXPECT_EQ(frame[0], uint8_t(position * 7)) << "the frame at the target";
     }
 }
 
 TEST_F(LocateTest, PositionRecordDescribesTheFrameUnderTheHead) {
     use_bay(1000);
     // Lead-in: program number 0BB, no valid times; the running time counts anyway.
-    EXPECT_EQ(position_record(),
-              (Bytes{0x80, 0,    0,    0,    0x00, 0x0B, 0x0B, 0,    0x00, 0x00,
-                     0x00, 0x00, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA}));
-    ASSERT_EQ(status_of(cdb_locate_block(kLeadIn + kProgramFrames + 38)), kGood);
+    Bytes lead_in = {0x80, 0, 0, 0, 0x00, 0x0B, 0x0B, 0, 0, 0, 0, 0};
+    lead_in.resize(20, 0xAA);
+    EXPECT_EQ(read_position(4), lead_in);
+    int position = kLeadIn + kProgramFrames + 38;
+    ASSERT_EQ(status(4, cdb_locate_block(position)), kGood);
     Bytes expected = {0x00, 0, 0, 0, 0x01, 0x02, 0x03, 0};
-    Bytes running = time_after(kLeadIn + kProgramFrames + 38);
-    Bytes absolute = time_after(kProgramFrames + 38);
-    Bytes program = time_after(38);
-    for (const Bytes* part : {&running, &absolute, &program}) {
-        expected.insert(expected.end(), part->begin(), part->end());
+    for (int frames : {position, kProgramFrames + 38, 38}) {  // running, absolute, program time
+        Bytes time = time_after(frames);
+        expected.insert(expected.end(), time.begin(), time.end());
     }
-    EXPECT_EQ(position_record(), expected);
-    ASSERT_EQ(status_of(cdb_locate_block(kFrames - 1)), kGood);
-    Bytes blank = position_record();
-    EXPECT_EQ(Bytes(blank.begin() + 4, blank.end()),
-              (Bytes{0x0A, 0x0A, 0x0A, 0, 0x00, 0x00, 0x02, 0x18, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA,
-                     0xAA, 0xAA, 0xAA}));
-    ASSERT_EQ(status_of(cdb_locate_block(kFrames)), kGood);
-    position_record(kEndOfData);
-    Bytes block_form(20, 0);
-    ASSERT_EQ(send(0, 4, {0x34, 0x00, 0, 0, 0, 0, 0, 0, 0, 0}, block_form.data(), 20).status,
-              SS_COMP);
-    EXPECT_EQ(Bytes(block_form.begin() + 4, block_form.begin() + 12),
-              (Bytes{0, 0, 0, kFrames, 0, 0, 0, kFrames}));
-    EXPECT_EQ(send(0, 4, cdb_read_position(), block_form.data(), 19).host_status, HASTAT_DO_DU);
+    EXPECT_EQ(read_position(4), expected);
+    ASSERT_EQ(status(4, cdb_locate_block(kFrames - 1)), kGood);
+    EXPECT_EQ(shown(4, 3), Bytes(3, 0x0A)) << "unrecorded: no program number";
+    EXPECT_EQ(shown(12, 8), Bytes(8, 0xAA));
+    ASSERT_EQ(status(4, cdb_locate_block(kFrames)), kGood);
+    read_position(4, kEndOfData);
+    EXPECT_EQ(status(4, cdb_locate_block(kFrames + 5)), kEndOfData);
+    uint8_t small[19];
+    EXPECT_EQ(send(0, 4, {0x34, 0x01, 0, 0, 0, 0, 0, 0, 0, 0}, small, 19).SRB_HaStat, HASTAT_DO_DU);
 }
 
-TEST_F(LocateTest, TheTapeWindsAtTheBaySpeedInEitherDirection) {
+TEST_F(LocateTest, TheTapeWindsAtTheBaySpeedInEitherDirectionUntilStopped) {
     use_bay(10);  // ten frames a second
-    ASSERT_EQ(status_of(audio_locate(0x00, {0x00, 0x01, 0x23})), kGood);
-    FakeClock::now() += 1000;
-    EXPECT_EQ(absolute_time(), time_after(10 - kLeadIn));
-    FakeClock::now() += 2999;
-    EXPECT_EQ(absolute_time(), time_after(39 - kLeadIn));
-    EXPECT_EQ(program_digits(), (Bytes{0, 0, 1}));
-    EXPECT_EQ(status_of(cdb_test_unit_ready()), kInProgress);
-    FakeClock::now() += 301;
-    EXPECT_EQ(program_digits(), (Bytes{1, 2, 3}));
-    EXPECT_EQ(status_of(cdb_test_unit_ready()), kGood);
+    ASSERT_EQ(status(4, audio_locate(0x00, {0x00, 0x01, 0x23})), kGood);
+    g_now += 3999;
+    EXPECT_EQ(shown(12), time_after(39 - kLeadIn));
+    EXPECT_EQ(status(4, kTestUnitReady), kInProgress);
+    g_now += 301;
+    EXPECT_EQ(shown(4, 3), (Bytes{1, 2, 3}));
+    EXPECT_EQ(status(4, kTestUnitReady), kGood);
 
-    ASSERT_EQ(status_of(audio_locate(0x20, time_after(0))), kGood);
-    FakeClock::now() += 2000;
-    EXPECT_EQ(absolute_time(), time_after(kProgramFrames - 20));
-    ASSERT_EQ(status_of(cdb_rewind()), kGood) << "stops the winding";
-    EXPECT_EQ(status_of(cdb_test_unit_ready()), kGood);
-    EXPECT_EQ(program_digits(), (Bytes{0, 0x0B, 0x0B}));
+    ASSERT_EQ(status(4, audio_locate(0x20, time_after(0))), kGood);
+    g_now += 2000;
+    EXPECT_EQ(shown(12), time_after(kProgramFrames - 20));
+    ASSERT_EQ(status(4, kRewind), kGood);
+    EXPECT_EQ(status(4, kTestUnitReady), kGood) << "the rewind stopped the winding";
+    EXPECT_EQ(shown(4, 3), (Bytes{0, 0x0B, 0x0B}));
+    EXPECT_EQ(status(4, {0x0C, 0x00, 0x00, 0x00, 0x50, 0x00}), kGood) << "SEEK BLOCK";
+    EXPECT_EQ(shown(4, 3), (Bytes{1, 2, 3}));
 }
 
 TEST_F(LocateTest, ATargetNotOnTheTapeWindsToTheEndOfData) {
     use_bay(1000);
-    ASSERT_EQ(status_of(audio_locate(0x00, {0x00, 0x00, 0x05})), kGood);
-    FakeClock::now() += 40;
-    EXPECT_EQ(absolute_time(), time_after(40 - kLeadIn));
-    EXPECT_EQ(status_of(cdb_test_unit_ready()), kInProgress);
-    FakeClock::now() += kFrames;
-    EXPECT_EQ(status_of(cdb_test_unit_ready()), kEndOfData) << "the failure, reported once";
-    EXPECT_EQ(status_of(cdb_test_unit_ready()), kGood);
-    position_record(kEndOfData);
-
-    // The same search, followed by the position record first.
-    ASSERT_EQ(status_of(cdb_rewind()), kGood);
-    ASSERT_EQ(status_of(audio_locate(0x40, {0x00, 0x00, 0x01, 0x33})), kGood)
-        << "second 1 has no frame 33";
-    FakeClock::now() += kFrames;
-    position_record(kEndOfData);
-    EXPECT_EQ(status_of(cdb_test_unit_ready()), kGood);
+    ASSERT_EQ(status(4, audio_locate(0x00, {0x00, 0x00, 0x05})), kGood);
+    g_now += 40;
+    EXPECT_EQ(shown(12), time_after(40 - kLeadIn));
+    g_now += kFrames;
+    EXPECT_EQ(status(4, kTestUnitReady), kEndOfData) << "the failure, reported once";
+    EXPECT_EQ(status(4, kTestUnitReady), kGood);
+    read_position(4, kEndOfData);
 
     // Without the immediate bit the command itself reports it.
-    ASSERT_EQ(status_of(cdb_rewind()), kGood);
-    EXPECT_EQ(status_of(audio_locate(0x60, {0x00, 0x05, 0x00, 0x00}, 0x04)), kEndOfData);
-    position_record(kEndOfData);
-    EXPECT_EQ(status_of(audio_locate(0x00, {0x00, 0x00, 0x01}, 0x04)), kGood);
-    EXPECT_EQ(program_digits(), (Bytes{0, 0, 1}));
+    ASSERT_EQ(status(4, kRewind), kGood);
+    EXPECT_EQ(status(4, audio_locate(0x60, {0x00, 0x05, 0x00, 0x00}, 0x04)), kEndOfData);
+    read_position(4, kEndOfData);
+    EXPECT_EQ(status(4, audio_locate(0x00, {0x00, 0x00, 0x01}, 0x04)), kGood);
+    EXPECT_EQ(shown(4, 3), (Bytes{0, 0, 1}));
+
+    EXPECT_EQ(status(4, audio_locate(0x80, {0, 0, 0, 0})), kBadField) << "unknown kind";
+    ASSERT_EQ(set_density(4, 0x13), kGood);
+    EXPECT_EQ(status(4, audio_locate(0x00, {0x00, 0x00, 0x01})), kBadField) << "data mode";
 }
 
-TEST_F(LocateTest, CommandsDuringAWindingAndRefusedLocates) {
-    use_bay(1);
-    ASSERT_EQ(status_of(audio_locate(0x00, {0x00, 0x01, 0x23})), kGood);
-    Bytes frame;
-    ASSERT_EQ(read_frame(0, 4, &frame).scsi_status(), kGood) << "held until the tape arrives";
-    EXPECT_EQ(frame[0], uint8_t((kLeadIn + kProgramFrames) * 7));
-    EXPECT_EQ(status_of(cdb_test_unit_ready()), kGood);
-
-    EXPECT_EQ(status_of(audio_locate(0x80, {0, 0, 0, 0})), 0x04052400u) << "unknown kind";
-    EXPECT_EQ(status_of({0x2B, 0x02, 0, 0, 0, 0, 0, 0, 0x01, 0}), 0x04052400u) << "partition 1";
-    EXPECT_EQ(status_of(cdb_locate_block(kFrames + 5)), kEndOfData);
-    position_record(kEndOfData);
-    EXPECT_EQ(status_of({0x0C, 0x00, 0x00, 0x00, 0x02, 0x00}), kGood) << "SEEK BLOCK";
-    EXPECT_EQ(program_digits(), (Bytes{0, 0x0B, 0x0B}));
-    ASSERT_EQ(set_density(0, 4, 0x13).scsi_status(), kGood);
-    EXPECT_EQ(status_of(audio_locate(0x00, {0x00, 0x00, 0x01})), 0x04052400u) << "data mode";
+TEST(TapePositionTest, RunningTimeMatchesAFrameByFrameCount) {
+    FrameClock clock;
+    for (uint64_t position = 0; position < 2 * 3600 * 34; ++position) {
+        uint8_t time[4];
+        running_time_at(position, time);
+        ASSERT_EQ(Bytes(time, time + 4), clock.bcd()) << position;
+        ASSERT_EQ(position_of_running_time(time), int64_t(position));
+        clock.step();
+    }
+    const Bytes invalid[] = {
+        {0x00, 0x00, 0x01, 0x33},  // second 1 has frames 00-32
+        {0x00, 0x00, 0x60, 0x00}, {0x00, 0x60, 0x00, 0x00},
+        {0x00, 0x00, 0x0A, 0x00}, {0xAA, 0xAA, 0xAA, 0xAA},
+    };
+    for (const Bytes& time : invalid) EXPECT_EQ(position_of_running_time(time.data()), -1);
 }
 
-TEST_F(LocateTest, AWindingInterruptedByTheEndOfTheRunKeepsItsPlace) {
-    use_bay(10);
-    ASSERT_EQ(status_of(audio_locate(0x00, {0x00, 0x01, 0x23})), kGood);
-    FakeClock::now() += 2500;
-    restart();
-    EXPECT_EQ(status_of(cdb_test_unit_ready()), kGood);
-    Bytes frame;
-    ASSERT_EQ(read_frame(0, 4, &frame).scsi_status(), kGood);
-    EXPECT_EQ(frame[0], uint8_t(25 * 7));
+TEST(TapePositionTest, ViewTakesTheLastPackOfEachItem) {
+    Bytes frame = make_frame(0, 0x042, {0x00, 0x01, 0x02, 0x03});
+    FrameView view;
+    view_frame(&frame[kSubcodeOffset], &view);
+    EXPECT_EQ(view_program_number(view), 42);
+    // Pack 5 carries a second absolute-time pack, of the lead-in: it wins, without a time.
+    const uint8_t lead_in[8] = {0x20, 0xBB, 0x01, 0x00, 0x00, 0x00, 0x09, 0x00};
+    std::copy(lead_in, lead_in + 8, frame.begin() + 5792);
+    view_frame(&frame[kSubcodeOffset], &view);
+    EXPECT_EQ(view_program_number(view), -1) << "0BB is no program, not 121";
+    EXPECT_EQ(Bytes(view.absolute_time, view.absolute_time + 4), Bytes(4, 0xAA));
+}
+
+TEST(TapePositionTest, ReadErrorListsAreSortedMergedAndParsedStrictly) {
+    std::vector<FrameRange> ranges;
+    ASSERT_EQ(parse_frame_ranges(" 205-210, 100 ,207-220,221", &ranges), 0);
+    for (uint64_t p : {99u, 101u, 204u, 222u}) EXPECT_FALSE(in_ranges(ranges, p)) << p;
+    for (uint64_t p : {100u, 205u, 210u, 215u, 221u}) EXPECT_TRUE(in_ranges(ranges, p)) << p;
+    EXPECT_EQ(ranges.size(), 2u);
+    for (const char* bad : {"1,", "-3", "3-", "0x10", "+4", "1 2", "9-8", "99999999999"}) {
+        EXPECT_EQ(parse_frame_ranges(bad, &ranges), -1) << bad;
+    }
 }
 
 }  // namespace

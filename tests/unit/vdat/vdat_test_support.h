@@ -4,15 +4,12 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <initializer_list>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -23,60 +20,71 @@
 
 namespace vdat_test {
 
-constexpr uint32_t kFrame = 5822;
 using Bytes = std::vector<uint8_t>;
+constexpr uint32_t kFrame = 5822;
+// ScsiStatus words as the program's transport packs them.
+constexpr uint32_t kGood = 0x01000000;
+constexpr uint32_t kEndOfData = 0x04080005;
+constexpr uint32_t kNoMedium = 0x04023A00;
+constexpr uint32_t kBadField = 0x04052400;
+constexpr uint32_t kBadListField = 0x04052600;
 
 inline std::string read_text(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-inline void write_bytes(const std::string& path, const Bytes& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
+// The time code stepped one frame at a time, as a recorder steps it: seconds of 33, 33
+// and 34 frames, BCD h m s f.
+struct FrameClock {
+    int h = 0, m = 0, s = 0, f = 0;
+    void step() {
+        if (++f <= (s % 3 == 2 ? 33 : 32)) return;
+        f = 0;
+        if (++s < 60) return;
+        s = 0;
+        if (++m == 60) m = 0, ++h;
+    }
+    Bytes bcd() const {
+        auto b = [](int v) { return uint8_t((v / 10) << 4 | v % 10); };
+        return {b(h), b(m), b(s), b(f)};
+    }
+};
+
+inline Bytes time_after(int frames) {
+    FrameClock clock;
+    while (frames-- > 0) clock.step();
+    return clock.bcd();
 }
 
-// A frame whose audio bytes are a function of its number and whose packs 1 and 2 carry
-// program number pno (three BCD digits, 0x0BB for lead-in) and the two times (BCD
-// h m s f; AA AA AA AA for none). pno < 0 leaves the packs empty: unrecorded tape.
-inline Bytes make_frame(int number, int pno, std::initializer_list<uint8_t> abs_time = {},
-                        std::initializer_list<uint8_t> program_time = {}) {
+// A frame whose audio bytes are a function of its number and whose program-time and
+// absolute-time packs carry program number pno (three BCD digits, 0x0BB for lead-in)
+// and the two times. pno < 0 leaves the packs empty: unrecorded tape.
+inline Bytes make_frame(int number, int pno, const Bytes& absolute = Bytes(4, 0xAA),
+                        const Bytes& program = Bytes(4, 0xAA)) {
     Bytes frame(kFrame, 0);
     for (uint32_t i = 0; i < 5760; ++i) frame[i] = static_cast<uint8_t>(number * 7 + i);
     if (pno < 0) return frame;
-    uint8_t* pack1 = &frame[5760];
-    uint8_t* pack2 = &frame[5768];
-    pack1[0] = static_cast<uint8_t>(0x10 | (pno >> 8));
-    pack2[0] = static_cast<uint8_t>(0x20 | (pno >> 8));
-    pack1[1] = pack2[1] = static_cast<uint8_t>(pno);
-    pack1[2] = pack2[2] = 0x01;
-    memset(pack1 + 3, 0xAA, 4);
-    memset(pack2 + 3, 0xAA, 4);
-    if (abs_time.size() == 4) std::copy(abs_time.begin(), abs_time.end(), pack2 + 3);
-    if (program_time.size() == 4) std::copy(program_time.begin(), program_time.end(), pack1 + 3);
-    frame[5817] = 0x02;
-    frame[5818] = static_cast<uint8_t>(pno);
+    for (uint32_t pack : {5760u, 5768u}) {
+        frame[pack] = static_cast<uint8_t>((pack == 5760 ? 0x10 : 0x20) | pno >> 8);
+        frame[pack + 1] = static_cast<uint8_t>(pno);
+        const Bytes& time = pack == 5760 ? program : absolute;
+        std::copy(time.begin(), time.end(), frame.begin() + pack + 3);
+    }
     return frame;
 }
 
-inline Bytes join(const std::vector<Bytes>& frames) {
-    Bytes all;
-    for (const Bytes& frame : frames) all.insert(all.end(), frame.begin(), frame.end());
-    return all;
+inline std::vector<Bytes> recorded(int count) {
+    std::vector<Bytes> frames;
+    for (int i = 0; i < count; ++i) frames.push_back(make_frame(i, 1));
+    return frames;
 }
 
-struct Reply {
-    uint8_t status;
-    uint8_t host_status;
-    uint8_t target_status;
-    uint8_t sense[SENSE_LEN + 2];
-
-    // As the program's transport packs it.
-    uint32_t scsi_status() const {
-        return static_cast<uint32_t>(status) << 24 | sense[2] << 16 | sense[12] << 8 | sense[13];
-    }
-};
+// The ScsiStatus word, as the program's transport packs it.
+inline uint32_t scsi_status(const SRB_ExecSCSICmd& srb) {
+    const uint8_t* sense = srb.SenseArea;
+    return uint32_t(srb.SRB_Status) << 24 | sense[2] << 16 | sense[12] << 8 | sense[13];
+}
 
 inline void fill_request(SRB_ExecSCSICmd* srb, int adapter, int target, const Bytes& cdb,
                          uint8_t* data, uint32_t length, bool out) {
@@ -92,99 +100,62 @@ inline void fill_request(SRB_ExecSCSICmd* srb, int adapter, int target, const By
     if (!cdb.empty()) memcpy(srb->CDBByte, cdb.data(), cdb.size());
 }
 
-inline Reply reply_of(const SRB_ExecSCSICmd& srb) {
-    Reply reply{};
-    reply.status = srb.SRB_Status;
-    reply.host_status = srb.SRB_HaStat;
-    reply.target_status = srb.SRB_TargStat;
-    memcpy(reply.sense, srb.SenseArea, sizeof reply.sense);
-    return reply;
-}
-
 // One request to a drive without latency: it completes before SendASPI32Command returns.
-inline Reply send(int adapter, int target, const Bytes& cdb, uint8_t* data = nullptr,
-                  uint32_t length = 0, bool out = false) {
+inline SRB_ExecSCSICmd send(int adapter, int target, const Bytes& cdb, uint8_t* data = nullptr,
+                            uint32_t length = 0, bool out = false) {
     SRB_ExecSCSICmd srb;
     fill_request(&srb, adapter, target, cdb, data, length, out);
-    uint32_t returned = SendASPI32Command(&srb);
-    EXPECT_EQ(returned, srb.SRB_Status);
+    EXPECT_EQ(SendASPI32Command(&srb), srb.SRB_Status);
     EXPECT_NE(srb.SRB_Status, SS_PENDING);
-    return reply_of(srb);
+    return srb;
 }
 
-// ---- the commands of the program, CDB bytes as it sends them
+// ---- the commands of the program, to adapter 0. Bytes 2-4 of cdb6 carry n: the
+// transfer length of READ and WRITE, the allocation or list length of the others.
 
-inline Bytes cdb_read(uint32_t length = kFrame) {
-    return {0x08, 0x00, uint8_t(length >> 16), uint8_t(length >> 8), uint8_t(length), 0x00};
+inline Bytes cdb6(uint8_t opcode, uint32_t n = 0) {
+    return {opcode, 0x00, uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n), 0x00};
 }
-inline Bytes cdb_write(uint32_t length = kFrame) {
-    return {0x0A, 0x00, uint8_t(length >> 16), uint8_t(length >> 8), uint8_t(length), 0x00};
-}
-inline Bytes cdb_test_unit_ready() {
-    return {0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
-}
-inline Bytes cdb_rewind() {
-    return {0x01, 0x00, 0x00, 0x00, 0x00, 0x00};
-}
-inline Bytes cdb_load(int load) {
-    return {0x1B, 0x00, 0x00, 0x00, uint8_t(load), 0x00};
-}
-inline Bytes cdb_locate_block(uint32_t block) {
-    return {0x2B,
-            0x00,
-            0x00,
-            uint8_t(block >> 24),
-            uint8_t(block >> 16),
-            uint8_t(block >> 8),
-            uint8_t(block),
-            0x00,
-            0x00,
-            0x00};
-}
-inline Bytes cdb_read_position() {
-    return {0x34, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
-}
-inline Bytes cdb_mode_sense(uint8_t page, uint8_t length = 100) {
-    return {0x1A, 0x00, page, 0x00, length, 0x00};
-}
-inline Bytes cdb_inquiry(uint8_t length = 255) {
-    return {0x12, 0x00, 0x00, 0x00, length, 0x00};
+inline const Bytes kTestUnitReady = cdb6(0x00), kRewind = cdb6(0x01);
+inline const Bytes kLoad = cdb6(0x1B, 1), kUnload = cdb6(0x1B, 0);
+inline Bytes cdb_locate_block(uint16_t block) {
+    return {0x2B, 0x00, 0x00, 0x00, 0x00, uint8_t(block >> 8), uint8_t(block), 0x00, 0x00, 0x00};
 }
 
-inline Reply read_frame(int adapter, int target, Bytes* frame) {
+inline uint32_t status(int target, const Bytes& cdb) {
+    return scsi_status(send(0, target, cdb));
+}
+inline uint32_t read_frame(int target, Bytes* frame) {
     frame->assign(kFrame, 0);
-    return send(adapter, target, cdb_read(), frame->data(), kFrame);
+    return scsi_status(send(0, target, cdb6(0x08, kFrame), frame->data(), kFrame));
 }
-
-inline Reply write_frame(int adapter, int target, Bytes frame) {
-    return send(adapter, target, cdb_write(), frame.data(), kFrame, true);
+inline uint32_t write_frame(int target, Bytes frame) {
+    return scsi_status(send(0, target, cdb6(0x0A, kFrame), frame.data(), kFrame, true));
 }
-
+inline uint32_t mode_select(int target, Bytes list) {
+    uint32_t n = static_cast<uint32_t>(list.size());
+    return scsi_status(send(0, target, cdb6(0x15, n), list.data(), n, true));
+}
 // MODE SELECT of the density with the 12-byte list the program sends.
-inline Reply set_density(int adapter, int target, uint8_t density) {
-    uint8_t list[12] = {0x00, 0x00, 0x10, 0x08, density, 0, 0, 0, 0, 0x00, 0x00, 0x02};
-    return send(adapter, target, {0x15, 0x00, 0x00, 0x00, 0x0C, 0x00}, list, sizeof list, true);
+inline uint32_t set_density(int target, uint8_t density) {
+    return mode_select(target, {0x00, 0x00, 0x10, 0x08, density, 0, 0, 0, 0, 0, 0, 0x02});
+}
+inline Bytes mode_sense(int target, uint8_t page, uint8_t length = 12, uint32_t expected = kGood) {
+    Bytes data(length, 0);
+    SRB_ExecSCSICmd srb = send(0, target, cdb6(0x1A, page << 16 | length), data.data(), length);
+    EXPECT_EQ(scsi_status(srb), expected);
+    return data;
+}
+inline Bytes read_position(int target, uint32_t expected = kGood) {
+    Bytes record(20, 0);
+    SRB_ExecSCSICmd srb = send(0, target, {0x34, 0x01, 0, 0, 0, 0, 0, 0, 0, 0}, record.data(), 20);
+    EXPECT_EQ(scsi_status(srb), expected);
+    return record;
 }
 
-inline Reply read_position(int adapter, int target, Bytes* record) {
-    record->assign(20, 0);
-    return send(adapter, target, cdb_read_position(), record->data(), 20);
-}
-
-// ---- a fake platform clock
-
-struct FakeClock {
-    static std::atomic<uint32_t>& now() {
-        static std::atomic<uint32_t> value{0};
-        return value;
-    }
-    static uint32_t read() { return now().load(); }
-    static void sleep(uint32_t ms) { now() += ms; }
-    static const PlatformClock* table() {
-        static const PlatformClock clock{read, sleep};
-        return &clock;
-    }
-};
+inline std::atomic<uint32_t> g_now{0};
+inline const PlatformClock kFakeClock{[] { return g_now.load(); },
+                                      [](uint32_t ms) { g_now += ms; }};
 
 // A scratch folder holding the bay file, cassettes and the trace; each test starts with
 // a provider that has not read any bay yet, as in a new process.
@@ -197,15 +168,13 @@ protected:
         folder_ = name;
         unsetenv("VDAT_CONFIG");
         unsetenv("VDAT_TRACE");
-        FakeClock::now() = 1000;
-        previous_clock_ = platform_set_clock(FakeClock::table());
+        g_now = 1000;
+        platform_set_clock(&kFakeClock);
     }
 
     void TearDown() override {
         vdat_shutdown();
-        platform_set_clock(previous_clock_);
-        unsetenv("VDAT_CONFIG");
-        unsetenv("VDAT_TRACE");
+        platform_set_clock(nullptr);
         std::error_code ignored;
         std::filesystem::remove_all(folder_, ignored);
     }
@@ -219,16 +188,14 @@ protected:
     }
 
     void cassette(const std::string& name, const std::vector<Bytes>& frames) {
-        write_bytes(path(name), join(frames));
+        std::ofstream out(path(name), std::ios::binary | std::ios::trunc);
+        for (const Bytes& f : frames) out.write(reinterpret_cast<const char*>(f.data()), f.size());
     }
-
-    void trace_to(const std::string& name) { setenv("VDAT_TRACE", path(name).c_str(), 1); }
 
     // What a new process of the program would find.
     void restart() { vdat_shutdown(); }
 
     std::string folder_;
-    const PlatformClock* previous_clock_ = nullptr;
 };
 
 }  // namespace vdat_test
