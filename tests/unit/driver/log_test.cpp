@@ -4,9 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <climits>
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -18,26 +15,22 @@ namespace {
 class LogTest : public testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_NE(getcwd(previous_dir_, sizeof previous_dir_), nullptr);
-        std::string pattern = (std::filesystem::temp_directory_path() / "tervano_log_XXXXXX");
-        dir_ = pattern;
+        previous_dir_ = std::filesystem::current_path();
+        dir_ = (std::filesystem::temp_directory_path() / "tervano_log_XXXXXX").string();
         ASSERT_NE(mkdtemp(dir_.data()), nullptr);
-        ASSERT_EQ(chdir(dir_.c_str()), 0);
+        std::filesystem::current_path(dir_);
     }
     void TearDown() override {
         RecVerbose(0);
-        ASSERT_EQ(chdir(previous_dir_), 0);
+        std::filesystem::current_path(previous_dir_);
         std::filesystem::remove_all(dir_);
     }
-
     static std::string log_contents() {
-        std::ifstream in("log.txt", std::ios::binary);
         std::ostringstream text;
-        text << in.rdbuf();
+        text << std::ifstream("log.txt", std::ios::binary).rdbuf();
         return text.str();
     }
-
-    char previous_dir_[PATH_MAX] = {};
+    std::filesystem::path previous_dir_;
     std::string dir_;
 };
 
@@ -62,10 +55,6 @@ TEST_F(LogTest, LongMessageIsWrittenWhole) {
     std::string filler(1500, 'x');
     log_message("<%s|%d>", filler.c_str(), 42);
     EXPECT_EQ(log_contents(), "<" + filler + "|42>");
-
-    std::string exact(499, 'y');  // the largest that fits the formatting buffer
-    log_message("%s", exact.c_str());
-    EXPECT_EQ(log_contents().size(), filler.size() + 5 + exact.size());
 }
 
 TEST_F(LogTest, UnopenableLogIsIgnored) {

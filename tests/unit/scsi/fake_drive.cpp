@@ -1,8 +1,6 @@
 #include "fake_drive.h"
 
-#include <unistd.h>
-
-#include <cstdio>
+#include <chrono>
 #include <cstring>
 
 #include "platform/clock.h"
@@ -19,12 +17,16 @@ uint32_t fake_support() {
     return 0x0101;
 }
 
+void answer(SRB_ExecSCSICmd* srb, bool signal) {
+    RecordedCommand& command = g_drive->commands.back();
+    complete_request(srb, g_drive->respond ? g_drive->respond(command) : reply_ok(), signal);
+}
+
 uint32_t fake_send(void* request) {
     auto* srb = static_cast<SRB_ExecSCSICmd*>(request);
     RecordedCommand command;
     command.adapter = srb->SRB_HaId;
     command.target = srb->SRB_Target;
-    command.lun = srb->SRB_Lun;
     command.cdb.assign(srb->CDBByte, srb->CDBByte + srb->SRB_CDBLen);
     command.flags = srb->SRB_Flags;
     command.length = srb->SRB_BufLen;
@@ -32,7 +34,22 @@ uint32_t fake_send(void* request) {
         command.data_out.assign(srb->SRB_BufPointer, srb->SRB_BufPointer + srb->SRB_BufLen);
     }
     g_drive->commands.push_back(command);
-    g_drive->pending = srb;
+    g_drive->as_sent = *srb;
+    g_drive->live = srb;
+    switch (g_drive->completion) {
+        case Completion::AtOnce:
+        case Completion::AtOnceUnsignalled:
+            answer(srb, g_drive->completion == Completion::AtOnce);
+            break;
+        case Completion::FromThread:
+            g_drive->worker = std::thread([srb] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                answer(srb, true);
+            });
+            break;
+        default:
+            break;
+    }
     return SS_PENDING;
 }
 
@@ -40,13 +57,13 @@ int fake_create() {
     return g_real_events->create();
 }
 
-int fake_wait(int, uint32_t timeout_ms) {
-    if (!g_drive->pending) return 0;
-    RecordedCommand& command = g_drive->commands.back();
-    command.timeout_ms = timeout_ms;
-    DriveReply reply = g_drive->respond ? g_drive->respond(command) : reply_ok();
-    apply_reply(g_drive->pending, reply);
-    g_drive->pending = nullptr;
+int fake_wait(int event, uint32_t timeout_ms) {
+    g_drive->waits++;
+    if (g_drive->completion != Completion::AtWait) return g_real_events->wait(event, timeout_ms);
+    if (!g_drive->live) return 0;
+    g_drive->commands.back().timeout_ms = timeout_ms;
+    answer(g_drive->live, false);
+    g_drive->live = nullptr;
     return 1;
 }
 
@@ -65,41 +82,19 @@ const PlatformClock kFakeClock{fake_now, fake_sleep};
 
 }  // namespace
 
-DriveReply reply_ok(std::vector<uint8_t> data) {
-    DriveReply reply;
-    reply.data = std::move(data);
-    return reply;
-}
-
-DriveReply reply_check(uint8_t sense_key, uint8_t asc, uint8_t ascq) {
-    DriveReply reply;
-    reply.status = SS_ERR;
-    reply.sense_key = sense_key;
-    reply.asc = asc;
-    reply.ascq = ascq;
-    return reply;
-}
-
-DriveReply reply_status(uint8_t srb_status) {
-    DriveReply reply;
-    reply.status = srb_status;
-    return reply;
-}
-
-void apply_reply(SRB_ExecSCSICmd* srb, const DriveReply& reply) {
+void complete_request(SRB_ExecSCSICmd* srb, const DriveReply& reply, bool signal) {
     if ((srb->SRB_Flags & SRB_DIR_IN) && srb->SRB_BufPointer) {
         size_t n = reply.data.size() < srb->SRB_BufLen ? reply.data.size() : srb->SRB_BufLen;
         if (n) memcpy(srb->SRB_BufPointer, reply.data.data(), n);
     }
+    // A provider writes sense only after CHECK CONDITION.
     if (reply.sense_key || reply.asc || reply.ascq) {
-        srb->SRB_TargStat = STATUS_CHKCOND;
-        srb->SenseArea[0] = 0x70;
         srb->SenseArea[2] = reply.sense_key;
-        srb->SenseArea[7] = 6;
         srb->SenseArea[12] = reply.asc;
         srb->SenseArea[13] = reply.ascq;
     }
     __atomic_store_n(&srb->SRB_Status, reply.status, __ATOMIC_RELEASE);
+    if (signal) platform_event_signal(aspi_postproc_to_event(srb->SRB_PostProc));
 }
 
 void fake_drive_install(FakeDrive* drive) {
@@ -109,6 +104,7 @@ void fake_drive_install(FakeDrive* drive) {
 }
 
 void fake_drive_remove() {
+    if (g_drive->worker.joinable()) g_drive->worker.join();
     aspi_set_provider_for_test(nullptr, nullptr);
     platform_set_event_ops(nullptr);
     g_drive = nullptr;
@@ -122,30 +118,4 @@ void fake_clock_install(FakeClock* clock) {
 void fake_clock_remove() {
     platform_set_clock(nullptr);
     g_clock = nullptr;
-}
-
-StdoutCapture::StdoutCapture() {
-    fflush(stdout);
-    saved_fd_ = dup(STDOUT_FILENO);
-    file_ = tmpfile();
-    dup2(fileno(file_), STDOUT_FILENO);
-}
-
-StdoutCapture::~StdoutCapture() {
-    text();
-}
-
-std::string StdoutCapture::text() {
-    std::string captured;
-    if (!file_) return captured;
-    fflush(stdout);
-    dup2(saved_fd_, STDOUT_FILENO);
-    close(saved_fd_);
-    rewind(file_);
-    char chunk[4096];
-    size_t n;
-    while ((n = fread(chunk, 1, sizeof chunk, file_)) > 0) captured.append(chunk, n);
-    fclose(file_);
-    file_ = nullptr;
-    return captured;
 }

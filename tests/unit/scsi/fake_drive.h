@@ -1,13 +1,13 @@
 #pragma once
-// A drive behind the transport's test seam, and a console and a clock to watch it with.
+// A drive behind the transport's test seam, and a clock to watch it with.
 //
-// Every request the program sends is recorded. The request is left pending when it is
-// sent; the drive answers when the transport waits on the request's event, so each
+// Every request the program sends is recorded. Normally the request is left pending when it
+// is sent and the drive answers when the transport waits on the request's event, so each
 // command's timeout is recorded as well. The reply comes from FakeDrive::respond.
 
 #include <cstdint>
 #include <functional>
-#include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/aspi_srb.h"
@@ -15,7 +15,6 @@
 struct RecordedCommand {
     int adapter = 0;
     int target = 0;
-    int lun = 0;
     std::vector<uint8_t> cdb;
     uint8_t flags = 0;
     uint32_t length = 0;
@@ -31,23 +30,44 @@ struct DriveReply {
     std::vector<uint8_t> data;  // data-in bytes the drive returns (may be fewer)
 };
 
-DriveReply reply_ok(std::vector<uint8_t> data = {});
-DriveReply reply_check(uint8_t sense_key, uint8_t asc, uint8_t ascq);
-DriveReply reply_status(uint8_t srb_status);
+inline DriveReply reply_ok(std::vector<uint8_t> data = {}) {
+    return {SS_COMP, 0, 0, 0, std::move(data)};
+}
+inline DriveReply reply_check(uint8_t key, uint8_t asc, uint8_t ascq) {
+    return {SS_ERR, key, asc, ascq, {}};
+}
+inline DriveReply reply_status(uint8_t srb_status) {
+    return {srb_status, 0, 0, 0, {}};
+}
+
+// When the drive answers: when the transport waits (the event wait answers it), inside
+// SendASPI32Command with or without signalling the event, 5 ms later from another thread,
+// or never. All but the first leave the waits to the real events.
+enum class Completion { AtWait, AtOnce, AtOnceUnsignalled, FromThread, Never };
 
 struct FakeDrive {
     std::vector<RecordedCommand> commands;
     std::function<DriveReply(const RecordedCommand&)> respond;
-    SRB_ExecSCSICmd* pending = nullptr;
+    Completion completion = Completion::AtWait;
+    alignas(8) SRB_ExecSCSICmd as_sent{};  // the last request as it reached the drive
+    SRB_ExecSCSICmd* live = nullptr;       // the last request itself
+    int waits = 0;                         // event waits of the transport
+    std::thread worker;
 };
+
+// Answers every command with the same reply.
+inline void always_reply(FakeDrive* drive, DriveReply reply) {
+    drive->respond = [reply](const RecordedCommand&) { return reply; };
+}
 
 // Installs the drive as the ASPI provider, with the event waits it answers; remove
 // restores the real events and leaves no provider.
 void fake_drive_install(FakeDrive* drive);
 void fake_drive_remove();
 
-// Writes a reply into a request as a provider does (data, sense, then status).
-void apply_reply(SRB_ExecSCSICmd* srb, const DriveReply& reply);
+// Writes a reply into a request as a provider does (data, sense, then status) and
+// signals its event when asked.
+void complete_request(SRB_ExecSCSICmd* srb, const DriveReply& reply, bool signal);
 
 // A clock that moves only when the program sleeps.
 struct FakeClock {
@@ -56,15 +76,3 @@ struct FakeClock {
 };
 void fake_clock_install(FakeClock* clock);
 void fake_clock_remove();
-
-// Collects what the program prints to stdout.
-class StdoutCapture {
-public:
-    StdoutCapture();
-    ~StdoutCapture();
-    std::string text();  // ends the capture
-
-private:
-    int saved_fd_;
-    FILE* file_;
-};

@@ -9,6 +9,7 @@ namespace {
 
 FakeKernel* g_kernel = nullptr;
 constexpr int kFirstFd = 100;
+constexpr const char* kSysfs = "/fake/sys/bus/scsi/devices";
 
 int fail(int error) {
     errno = error;
@@ -28,7 +29,7 @@ FakeDevice* device_by_node(const char* path) {
 }
 
 std::string device_dir(const FakeDevice& d) {
-    return std::string(kFakeSysfs) + "/" + d.address;
+    return std::string(kSysfs) + "/" + d.address;
 }
 
 int fake_open(const char* path, int flags) {
@@ -69,7 +70,7 @@ int fake_sg_io(int fd, sg_io_hdr_t* io) {
 
 int fake_list_directory(const char* path, std::vector<std::string>* names) {
     if (!g_kernel->sysfs_present) return fail(ENOENT);
-    if (strcmp(path, kFakeSysfs) == 0) {
+    if (strcmp(path, kSysfs) == 0) {
         names->push_back("host0");  // sysfs lists hosts and targets beside the devices
         for (const FakeDevice& d : g_kernel->devices) names->push_back(d.address);
         names->push_back("target0:0:0");
@@ -86,9 +87,9 @@ int fake_list_directory(const char* path, std::vector<std::string>* names) {
 // sysfs prints inquiry strings blank-padded to their field width, then a line end.
 long fake_read_file(const char* path, char* buffer, size_t size) {
     for (const FakeDevice& d : g_kernel->devices) {
-        std::string dir = device_dir(d) + "/";
-        if (strncmp(path, dir.c_str(), dir.size()) != 0) continue;
-        std::string leaf = path + dir.size();
+        std::string leaf = path;
+        if (leaf.rfind(device_dir(d) + "/", 0) != 0) continue;
+        leaf.erase(0, device_dir(d).size() + 1);
         char text[64] = "";
         if (leaf == "vendor") snprintf(text, sizeof text, "%-8s\n", d.vendor.c_str());
         if (leaf == "model") snprintf(text, sizeof text, "%-16s\n", d.model.c_str());
@@ -113,32 +114,21 @@ const SgSystem kFakeSystem = {fake_open,           fake_close,     fake_sg_io,
 
 }  // namespace
 
-void fake_kernel_install(FakeKernel* kernel) {
-    g_kernel = kernel;
-}
-
-const SgSystem* fake_kernel_system() {
-    return &kFakeSystem;
-}
-
 void SgFixture::SetUp() {
-    fake_kernel_install(&kernel);
+    g_kernel = &kernel;
     diag = open_memstream(&diag_text, &diag_size);
-    sg_provider_init(&provider, fake_kernel_system(), kFakeSysfs, diag);
+    sg_provider_init(&provider, &kFakeSystem, kSysfs, diag);
 }
 
 void SgFixture::TearDown() {
     sg_provider_close(&provider);
     fclose(diag);
     free(diag_text);
-    fake_kernel_install(nullptr);
+    g_kernel = nullptr;
 }
 
 FakeDevice& SgFixture::add_device(const char* address, const char* sg_name) {
-    FakeDevice d;
-    d.address = address;
-    d.sg_name = sg_name;
-    kernel.devices.push_back(d);
+    kernel.devices.push_back(FakeDevice{.address = address, .sg_name = sg_name});
     return kernel.devices.back();
 }
 

@@ -17,8 +17,8 @@ struct FakeAnswer {
     uint8_t status = 0;
     uint16_t host_status = 0;
     uint16_t driver_status = 0;
-    std::vector<uint8_t> data;
-    std::vector<uint8_t> sense;
+    std::vector<uint8_t> data{};
+    std::vector<uint8_t> sense{};
 };
 
 struct FakeDevice {
@@ -30,24 +30,18 @@ struct FakeDevice {
     int type = 1;
     int open_errno = 0;
     std::string rw_group = "tape";  // empty: no group may read and write the node
-    FakeAnswer answer;
+    FakeAnswer answer{};
     int opens = 0;  // what the provider did
     int closes = 0;
     int open_flags = 0;
-    std::vector<sg_io_hdr_t> requests;  // as sent; their pointers are stale afterwards
-    std::vector<std::vector<uint8_t>> cdbs;
+    std::vector<sg_io_hdr_t> requests{};  // as sent; their pointers are stale afterwards
+    std::vector<std::vector<uint8_t>> cdbs{};
 };
 
 struct FakeKernel {
     bool sysfs_present = true;
     std::vector<FakeDevice> devices;
 };
-
-inline constexpr const char* kFakeSysfs = "/fake/sys/bus/scsi/devices";
-
-// The system table over the kernel last installed.
-void fake_kernel_install(FakeKernel* kernel);
-const SgSystem* fake_kernel_system();
 
 class SgFixture : public ::testing::Test {
 protected:
