@@ -131,6 +131,14 @@ TEST_F(TransportTest, TimedOutRequestStaysParkedForItsProvider) {
     EXPECT_EQ(buffer[1], 0);
 }
 
+TEST_F(TransportTest, ProviderThatRefusesInItsReturnValueIsNotWaitedFor) {
+    aspi_set_provider_for_test([]() -> uint32_t { return 0x0101; },
+                               [](void*) -> uint32_t { return SS_INVALID_HA; });
+    const int parked_before = aspi_parked_requests();
+    EXPECT_EQ(call(kRead, nullptr, 0, 0, 50), 0x81000000u);
+    EXPECT_EQ(aspi_parked_requests(), parked_before);
+}
+
 TEST_F(TransportTest, EventThatCannotBeCreatedSendsNothing) {
     static const EventOps no_events{[] { return -1; }, nullptr};
     platform_set_event_ops(&no_events);
