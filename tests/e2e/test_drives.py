@@ -6,14 +6,15 @@ trace. TERVANO_TIME_SCALE makes the 2-second settle and the 60-second tape wait 
 milliseconds.
 """
 
-import os
 import time
 import unittest
 
 from datcomposer import Bay, run, trace
 
 FAST = {'TERVANO_TIME_SCALE': '1000'}
+COPY = ['/DAT2IMG', 'copy', '/INPUTID', '0:4']
 
+SDT9000 = dict(vendor='SONY', product='SDT-9000', revision='12.2')
 SDT9000_PREPARED = (
     ' - found drive SONY     SDT-9000        12.2\n'
     ' - waiting (up to 60 seconds) for tape to mount...done\n'
@@ -26,15 +27,14 @@ PYTHON_PREPARED = (
 SDT9000_RELEASED = (
     ' - issuing a tape unload...done\n'
     ' - setting drive back to data mode...done\n')
+NO_ADAPTERS = 'No ASPI for WIN32 support detected.\nASPI32 status 0000e800\nNo ASPI drivers found\n'
 
 
-def sdt9000(bay, cassette='sdt.dat', **keys):
-    return dict(vendor='SONY', product='SDT-9000', revision='12.2',
-                cassette=bay.cassette(cassette), **keys)
-
-
-def python_drive(bay, cassette='python.dat', **keys):
-    return dict(cassette=bay.cassette(cassette), **keys)
+def bay_with(address=None, cassette='tape.dat', **keys):
+    bay = Bay()
+    if address:
+        bay.add(address, cassette=bay.cassette(cassette), **keys)
+    return bay
 
 
 def commands(bay, address):
@@ -44,11 +44,9 @@ def commands(bay, address):
 
 class PreparationAndRelease(unittest.TestCase):
     def test_sdt9000_input_and_python_output(self):
-        bay = Bay()
-        bay.add('0:4', **sdt9000(bay))
-        bay.add('0:3', **python_drive(bay))
-        code, out = run(['/DAT2IMG', 'copy', '/INPUTID', '0:4', '/OUTPUTID', '0:3'], bay,
-                        env=FAST)
+        bay = bay_with('0:4', 'sdt.dat', **SDT9000)
+        bay.add('0:3', cassette=bay.cassette('python.dat'))
+        code, out = run(COPY + ['/OUTPUTID', '0:3'], bay, env=FAST)
         self.assertEqual(code, 6, out)
         self.assertIn(
             'DAT2IMG\nInput SCSI adapter 0, ID number: 4\nOutput SCSI adapter 0, ID number: 3\n'
@@ -61,8 +59,7 @@ class PreparationAndRelease(unittest.TestCase):
             ' - closing output drive...\n'), out)
 
         sdt = commands(bay, '0:4:0')
-        self.assertEqual([cdb[0] for cdb in sdt[:7]],
-                         [0x12, 0x00, 0x1A, 0x15, 0x1A, 0x1A, 0x1B])
+        self.assertEqual([cdb[0] for cdb in sdt[:7]], [0x12, 0x00, 0x1A, 0x15, 0x1A, 0x1A, 0x1B])
         self.assertEqual(sdt[6], bytes([0x1B, 0, 0, 0, 1, 0]))
         self.assertEqual(sdt[-5:], [bytes([0x1B, 0, 0, 0, 0, 0]), bytes([0x1A, 0, 0, 0, 100, 0]),
                                     bytes([0x15, 0, 0, 0, 0x0C, 0]), bytes([0x1A, 0, 0, 0, 100, 0]),
@@ -71,17 +68,8 @@ class PreparationAndRelease(unittest.TestCase):
         self.assertEqual(bay.state('python.dat')['density'], 0x80)
         self.assertNotIn(0x1B, [cdb[0] for cdb in commands(bay, '0:3:0')])
 
-    def test_drive_that_answers_from_another_thread(self):
-        bay = Bay()
-        bay.add('0:4', **sdt9000(bay, latency_ms=2))
-        code, out = run(['/DAT2IMG', 'copy', '/INPUTID', '0:4'], bay, env=FAST)
-        self.assertEqual(code, 6, out)
-        self.assertIn('Configuring input drive...\n' + SDT9000_PREPARED, out)
-        self.assertTrue(out.endswith('\n - closing input drive...\n' + SDT9000_RELEASED), out)
-
     def test_output_drive_alone(self):
-        bay = Bay()
-        bay.add('1:3', **python_drive(bay))
+        bay = bay_with('1:3')
         code, out = run(['/IMG2DAT', 'missing', '/OUTPUTID', '1:3'], bay, env=FAST)
         self.assertEqual(code, 6, out)
         self.assertIn('IMG2DAT\nOutput SCSI adapter 1, ID number: 3\n'
@@ -89,70 +77,45 @@ class PreparationAndRelease(unittest.TestCase):
         self.assertNotIn('rewinding', out)
         self.assertTrue(out.endswith('\n - closing output drive...\n'), out)
         self.assertEqual({line.address for line in trace(bay)}, {'1:3:0'})
-        self.assertNotIn(0x1B, [cdb[0] for cdb in commands(bay, '1:3:0')])
 
     def test_rewind_on_request(self):
-        bay = Bay()
-        bay.add('0:4', **python_drive(bay))
         for extra, rewound in (([], False), (['/REWIND'], True)):
+            bay = bay_with('0:4')
             code, out = run(['/TERVANO', 'take', '/INPUTID', '0:4'] + extra, bay, env=FAST)
             self.assertEqual(code, 6, out)
             line = ' - rewinding 0:4 input tape to beginning...done\n'
             self.assertEqual(line in out, rewound, out)
             self.assertEqual(bytes([1, 0, 0, 0, 0, 0]) in commands(bay, '0:4:0'), rewound)
-            os.remove(bay.trace_path)
 
+    def test_two_modes_run_the_first_in_dispatch_order(self):
+        bay = bay_with('0:4')
+        code, out = run(['/DAT2IMG', 'image', '/TERVANO', 'take', '/INPUTID', '0:4'], bay,
+                        env=FAST)
+        self.assertEqual(code, 6, out)
+        self.assertIn('DAT2IMG\nTERVANO\n', out)
+        self.assertIn(' - rewinding 0:4 input tape to beginning...done\n', out)
+        self.assertIn('first read audio block failed\n', out)
 
-class MrsSwitch(unittest.TestCase):
-    def test_turned_off_on_the_01931_firmware(self):
-        bay = Bay()
-        bay.add('0:4', **python_drive(bay, product='Python 01931-XXX', revision='5.63'))
-        args = ['/DAT2IMG', 'copy', '/INPUTID', '0:4', '/MRSOFF']
-        code, out = run(args, bay, env=FAST)
+    def test_mrsoff_turns_the_switch_off_only_on_the_01931_firmware(self):
+        bay = bay_with('0:4', product='Python 01931-XXX', revision='5.63')
+        code, out = run(COPY + ['/MRSOFF'], bay, env=FAST)
         self.assertEqual(code, 6, out)
         self.assertIn(' - setting drive in audio mode...done\nTurning off MRS mode...done.\n', out)
-        self.assertEqual(bay.state('python.dat')['mrs_off'], 1)
-        code, out = run(args, bay, env=FAST)
+        self.assertEqual(bay.state('tape.dat')['mrs_off'], 1)
+        code, out = run(COPY + ['/MRSOFF'], bay, env=FAST)
         self.assertIn('Turning off MRS mode...already off.\n', out)
 
-    def test_left_alone_elsewhere(self):
-        bay = Bay()
-        bay.add('0:4', **python_drive(bay))
-        code, out = run(['/DAT2IMG', 'copy', '/INPUTID', '0:4', '/MRSOFF'], bay, env=FAST)
+        bay = bay_with('0:4')
+        code, out = run(COPY + ['/MRSOFF'], bay, env=FAST)
         self.assertEqual(code, 6, out)
         self.assertNotIn('MRS', out)
         self.assertNotIn(0x30, [cdb[2] for cdb in commands(bay, '0:4:0') if cdb[0] == 0x1A])
 
-
-class PreparationFailures(unittest.TestCase):
-    def test_unknown_drive(self):
-        bay = Bay()
-        bay.add('0:4', vendor='HP', product='C1533A', revision='9608',
-                cassette=bay.cassette('tape.dat'))
-        code, out = run(['/DAT2IMG', 'copy', '/INPUTID', '0:4'], bay, env=FAST)
-        self.assertEqual(code, 4, out)
-        self.assertTrue(out.endswith(
-            'Configuring input drive...\ndrive is unknown\nDrive didn\'t initialize\n'), out)
-        self.assertEqual([cdb[0] for cdb in commands(bay, '0:4:0')], [0x12])
-
-    def test_missing_output_leaves_the_prepared_input_as_it_is(self):
-        bay = Bay()
-        bay.add('0:4', **sdt9000(bay))
-        code, out = run(['/DAT2DAT', '/INPUTID', '0:4', '/OUTPUTID', '0:5'], bay, env=FAST)
-        self.assertEqual(code, 4, out)
-        self.assertTrue(out.endswith(
-            'Configuring output drive 0:5:0...\nno device at 0:5:0\nDrive didn\'t initialize\n'),
-            out)
-        lines = trace(bay)
-        self.assertEqual((lines[-1].address, lines[-1].cdb[0], lines[-1].status),
-                         ('0:5:0', 0x12, 0x82))
-        self.assertEqual(bay.state('sdt.dat')['density'], 0x80, 'still in audio mode')
-
     def test_tape_that_never_mounts(self):
         bay = Bay()
-        bay.add('0:4', vendor='SONY', product='SDT-9000', revision='13.1')  # no cassette
+        bay.add('0:4', **SDT9000)  # no cassette
         started = time.monotonic()
-        code, out = run(['/DAT2IMG', 'copy', '/INPUTID', '0:4'], bay, env=FAST)
+        code, out = run(COPY, bay, env=FAST)
         self.assertLess(time.monotonic() - started, 30, 'the minute of waiting is scaled')
         self.assertEqual(code, 6, out)
         self.assertIn(' - waiting (up to 60 seconds) for tape to mount...'
@@ -161,62 +124,44 @@ class PreparationFailures(unittest.TestCase):
         self.assertGreater(len(ready_polls), 10)
         self.assertLessEqual(len(ready_polls), 602)
 
-    def test_tape_that_mounts_while_waited_for(self):
-        bay = Bay()
-        bay.add('0:4', **python_drive(bay, ready_delay_ms=3000))
-        code, out = run(['/DAT2IMG', 'copy', '/INPUTID', '0:4'], bay, env=FAST)
-        self.assertEqual(code, 6, out)
-        self.assertIn(' - waiting (up to 60 seconds) for tape to mount...done\n', out)
-        self.assertGreater(len([c for c in commands(bay, '0:4:0') if c == bytes(6)]), 1)
-
-
-class RunExits(unittest.TestCase):
-    def test_no_provider(self):
-        bay = Bay()
-        bay.add('0:4', **python_drive(bay))
-        env = dict(FAST, TERVANO_ASPI=bay.file('no-such-provider.so'))
-        code, out = run(['/DAT2IMG', 'copy', '/INPUTID', '0:4'], bay, env=env)
-        self.assertEqual(code, 3, out)
+    def test_missing_output_leaves_the_prepared_input_as_it_is(self):
+        bay = bay_with('0:4', **SDT9000)
+        code, out = run(['/DAT2DAT', '/INPUTID', '0:4', '/OUTPUTID', '0:5'], bay, env=FAST)
+        self.assertEqual(code, 4, out)
         self.assertTrue(out.endswith(
-            'Input SCSI adapter 0, ID number: 4\n'
-            'Can\'t find WNASPI32.DLL file\nNo ASPI drivers found\n'), out)
-        self.assertEqual(trace(bay), [])
+            'Configuring output drive 0:5:0...\nno device at 0:5:0\nDrive didn\'t initialize\n'),
+            out)
+        last = trace(bay)[-1]
+        self.assertEqual((last.address, last.cdb[0], last.status), ('0:5:0', 0x12, 0x82))
+        self.assertEqual(bay.state('tape.dat')['density'], 0x80, 'still in audio mode')
 
-    def test_no_adapters(self):
-        for bay_file in ('empty', 'missing'):
-            bay = Bay()
-            env = dict(FAST)
-            if bay_file == 'missing':
-                env['VDAT_CONFIG'] = bay.file('missing.ini')
-            code, out = run(['/DAT2IMG', 'copy', '/INPUTID', '0:4'], bay, env=env)
-            self.assertEqual(code, 3, out)
-            self.assertTrue(out.endswith(
-                'No ASPI for WIN32 support detected.\nASPI32 status 0000e800\n'
-                'No ASPI drivers found\n'), out)
 
-    def test_two_modes_run_the_first_in_dispatch_order(self):
-        bay = Bay()
-        bay.add('0:4', **python_drive(bay))
-        code, out = run(['/DAT2IMG', 'image', '/TERVANO', 'take', '/INPUTID', '0:4'], bay,
-                        env=FAST)
-        self.assertEqual(code, 6, out)
-        self.assertIn('DAT2IMG\nTERVANO\n', out)
-        self.assertIn(' - rewinding 0:4 input tape to beginning...done\n', out)
-        self.assertNotIn('IMG file', out)
-
-    def test_command_line_exits(self):
-        bay = Bay()
-        env = dict(FAST, TERVANO_ASPI=bay.file('no-such-provider.so'))
-        for args in ([], ['/DAT2IMG']):
-            code, out = run(args, bay, env=env)
-            self.assertEqual(code, 1, out)
-            self.assertIn('version 1.2', out.split('\n')[0])
-            self.assertTrue(out.endswith('\n\nMissing command line parameters....\n'), out)
-        code, out = run(['/DAT2IMG', 'copy'], bay, env=env)
-        self.assertEqual(code, 2, out)
-        self.assertTrue(out.endswith('DAT2IMG\nNo input ID entered\n'
-                                     'Problem parsing command line\n'), out)
-        self.assertNotIn('WNASPI32', out)
+class ExitsBeforeAnyJob(unittest.TestCase):
+    def test_exit_codes_closing_lines_and_commands_sent(self):
+        missing_provider = {'TERVANO_ASPI': '/nonexistent/no-such-provider.so'}
+        cases = (
+            ('unknown drive', dict(vendor='HP', product='C1533A', revision='9608'), COPY, {}, 4,
+             'Configuring input drive...\ndrive is unknown\nDrive didn\'t initialize\n', [0x12]),
+            ('no provider', {}, COPY, missing_provider, 3,
+             'Input SCSI adapter 0, ID number: 4\nCan\'t find WNASPI32.DLL file\n'
+             'No ASPI drivers found\n', []),
+            ('empty bay', None, COPY, {}, 3, NO_ADAPTERS, []),
+            ('no bay file', None, COPY, {'VDAT_CONFIG': '/nonexistent/bay.ini'}, 3, NO_ADAPTERS,
+             []),
+            ('no parameters', {}, [], missing_provider, 1,
+             '\n\nMissing command line parameters....\n', []),
+            ('mode alone', {}, ['/DAT2IMG'], missing_provider, 1,
+             '\n\nMissing command line parameters....\n', []),
+            ('no input ID', {}, ['/DAT2IMG', 'copy'], missing_provider, 2,
+             'DAT2IMG\nNo input ID entered\nProblem parsing command line\n', []),
+        )
+        for name, drive, args, env, exit_code, ending, opcodes in cases:
+            with self.subTest(name):
+                bay = Bay() if drive is None else bay_with('0:4', **drive)
+                code, out = run(args, bay, env=dict(FAST, **env))
+                self.assertEqual(code, exit_code, out)
+                self.assertTrue(out.endswith(ending), out)
+                self.assertEqual([cdb[0] for cdb in commands(bay, '0:4:0')], opcodes)
 
 
 if __name__ == '__main__':

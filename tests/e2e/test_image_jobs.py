@@ -16,19 +16,18 @@ import datcomposer as dc
 from datcomposer import Bay, read_frames, run, trace
 
 FAST = {'TERVANO_TIME_SCALE': '1000'}
-WRITE = 0x0A
+SDT9000 = dict(vendor='SONY', product='SDT-9000', revision='12.2')
 
 
 def sample_tape():
     """Lead-in, two programs of different formats with dates and start IDs, lead-out, and
-    frames with odd subcode: everything a copy must keep as it stands."""
+    a frame with odd subcode: everything a copy must keep as it stands."""
     tape = dc.lead_in(12)
     tape += dc.program(1, 60, start_id_frames=20, date=(2002, 1, 28, 14, 5, 9, 2))
     tape += dc.program(2, 40, start_abs=dc.time_after(60), rate=dc.RATE_44K, scms=2,
                        error_flags=lambda i: dc.ERROR_LEFT if i == 7 else 0)
     tape += [dc.frame(0x0AA, dc.NO_TIME, dc.NO_TIME, parity_ok=False, audio=b'\x01' * 99)]
-    tape += dc.lead_out(10)
-    return tape
+    return tape + dc.lead_out(10)
 
 
 def short_program(number, count, first_abs=0):
@@ -37,255 +36,186 @@ def short_program(number, count, first_abs=0):
                            audio=lambda i: bytes([number, i & 0xFF]) * 8))
 
 
+PROGRAM = short_program(1, 30)
+BLANK_STRETCH = short_program(1, 10) + [dc.blank_frame()] * 62 + short_program(2, 10, 10)
+
+
 def environment(bay, **extra):
     return dict(os.environ, TERVANO_ASPI=dc.provider_path(), VDAT_CONFIG=bay.path,
                 VDAT_TRACE=bay.trace_path, **extra)
 
 
-def run_as_user(args, bay):
-    """Runs the program as an ordinary user, to whom a read-only file is read-only
-    (root may write to any file). The bay's folder and files are opened to that user."""
-    if os.geteuid() != 0:
-        return run(args, bay, env=FAST)
-    os.chmod(bay.folder, 0o777)
-    for name in os.listdir(bay.folder):
-        path = bay.file(name)
-        os.chmod(path, os.stat(path).st_mode | 0o066 if name != 'Tape.img' else 0o444)
-    completed = subprocess.run([os.environ['TERVANO_BIN']] + args, cwd=bay.folder,
-                               env=environment(bay, **FAST), stdin=subprocess.DEVNULL,
-                               stdout=subprocess.PIPE, user=65534, group=65534,
-                               extra_groups=[], timeout=300)
-    return completed.returncode, completed.stdout.decode('latin-1')
+class Copies(unittest.TestCase):
+    """Runs one job per call in a fresh bay: a cassette 'in.dat' at 0:4 and a blank
+    SDT-9000 cassette 'out.dat' at 1:2, the image 'Tape.img' in the bay's folder."""
 
-
-def writes(bay, address):
-    return [line for line in trace(bay) if line.address == address and line.cdb[0] == WRITE]
-
-
-class TapeToImage(unittest.TestCase):
-    def setUp(self):
+    def job(self, mode, frames=(), *options, image=None, stdin=b'', drive=None):
+        """frames: the input cassette's, or for /IMG2DAT the image's (frames or bytes);
+        image: a function that makes Tape.img from its path instead. drive: vdat keys for
+        both drives."""
         self.bay = Bay()
+        tape = () if mode == '/IMG2DAT' else frames
+        self.bay.add('0:4', cassette=self.bay.cassette('in.dat', tape), **(drive or {}))
+        self.bay.add('1:2', cassette=self.bay.cassette('out.dat'), **SDT9000, **(drive or {}))
+        if image:
+            image(self.bay.file('Tape.img'))
+        elif mode == '/IMG2DAT':
+            with open(self.bay.file('Tape.img'), 'wb') as out:
+                out.write(frames if isinstance(frames, bytes) else b''.join(frames))
+        args = {'/DAT2IMG': ['Tape', '/INPUTID', '0:4'], '/IMG2DAT': ['Tape', '/OUTPUTID', '1:2'],
+                '/DAT2DAT': ['/INPUTID', '0:4', '/OUTPUTID', '1:2']}[mode]
+        return run([mode] + args + list(options), self.bay, stdin=stdin, env=FAST)
 
-    def copy(self, tape, *options, stdin=b'', **drive):
-        self.bay.add('0:4', cassette=self.bay.cassette('in.dat', tape), **drive)
-        return run(['/DAT2IMG', 'Tape', '/INPUTID', '0:4'] + list(options), self.bay,
-                   stdin=stdin, env=FAST)
+    def frames(self, name):
+        return read_frames(self.bay.file(name))
 
-    def image(self):
-        return read_frames(self.bay.file('Tape.img'))
-
-    def test_image_and_back_reproduce_every_frame(self):
+    def test_image_and_back_and_tape_to_tape_reproduce_every_frame(self):
         tape = sample_tape()
-        code, out = self.copy(tape)
+        code, out = self.job('/DAT2IMG', tape)
         self.assertEqual(code, 0, out)
         self.assertIn('\rSaving DAT tape in IMG file:Tape.img\n', out)
-        self.assertEqual(self.image(), tape[1:])
+        image = b''.join(self.frames('Tape.img'))
+        self.assertEqual(self.frames('Tape.img'), tape[1:])
 
-        target = Bay()
-        target.add('0:5', cassette=target.cassette('out.dat'))
-        os.link(self.bay.file('Tape.img'), target.file('Tape.img'))
-        code, out = run(['/IMG2DAT', 'Tape', '/OUTPUTID', '0:5'], target, env=FAST)
+        code, out = self.job('/IMG2DAT', image)
         self.assertEqual(code, 0, out)
         self.assertIn('Copying IMG file: Tape.img to DAT tape\n', out)
-        self.assertEqual(read_frames(target.file('out.dat')), tape[1:])
+        self.assertEqual(self.frames('out.dat'), tape[1:])
 
-    def test_blank_stretch_of_62_frames_ends_the_copy_unless_stopeot(self):
-        tape = short_program(1, 10) + [dc.blank_frame()] * 62 + short_program(2, 10, 10)
-        code, out = self.copy(tape)
+        code, out = self.job('/DAT2DAT', tape)
         self.assertEqual(code, 0, out)
-        # the blank frame that signalled the end is still stored
-        self.assertEqual(self.image(), tape[1:72])
+        self.assertIn('SCMS=00 block read fail\n', out)  # the end of the recording
+        self.assertEqual(self.frames('out.dat'), tape[1:])
 
-        code, out = self.copy(tape, '/STOPEOT')
-        self.assertEqual(code, 0, out)
-        self.assertEqual(self.image(), tape[1:])
-
-        shorter = short_program(1, 10) + [dc.blank_frame()] * 61 + short_program(2, 10, 10)
-        self.copy(shorter)
-        self.assertEqual(self.image(), shorter[1:])
-
-    def test_medium_error_ends_the_copy_silently(self):
-        tape = short_program(1, 30)
-        code, out = self.copy(tape, read_errors='12')
-        self.assertEqual(code, 0, out)
-        self.assertEqual(self.image(), tape[1:12])
-        self.assertNotIn('fail', out)
-
-    def test_probe_that_cannot_be_read_creates_no_image(self):
-        for tape, drive in (([], {}), (short_program(1, 5), {'read_errors': '0'})):
-            code, out = self.copy(tape, **drive)
-            self.assertEqual(code, 6, out)
-            self.assertIn('read audio block failed\n', out)
-            self.assertNotIn('Saving', out)
-            self.assertFalse(os.path.exists(self.bay.file('Tape.img')))
-
-    def test_esc_ends_the_copy_also_under_stopeot(self):
-        tape = short_program(1, 30)
-        for options in ((), ('/STOPEOT',)):
-            code, out = self.copy(tape, *options, stdin=b'\x1b')
-            self.assertEqual(code, 0, out)
-            self.assertEqual(self.image(), tape[1:2], options)
-            # a key other than ESC does not stop it; the ESC after it does, a frame later
-            code, out = self.copy(tape, *options, stdin=b'q\x1b')
-            self.assertEqual(self.image(), tape[1:3], options)
-
-    def test_image_that_cannot_be_written(self):
-        os.symlink('/dev/full', self.bay.file('Tape.img'))
-        code, out = self.copy(short_program(1, 30))
-        self.assertEqual(code, 0, out)
-        self.assertIn('SCMS=00 Writing Tape.img failed: No space left on device\n', out)
-
-        os.unlink(self.bay.file('Tape.img'))
-        os.mkdir(self.bay.file('Tape.img'))
-        code, out = self.copy(short_program(1, 30))
-        self.assertEqual(code, 6, out)
-        self.assertIn('Saving DAT tape in IMG file:Tape.img\nCannot open Tape.img\n', out)
-
-
-class ImageToTape(unittest.TestCase):
-    def setUp(self):
-        self.bay = Bay()
-
-    def copy(self, image, *options, stdin=b'', tail=b'', **drive):
-        with open(self.bay.file('Tape.img'), 'wb') as out:
-            out.write(b''.join(image) + tail)
-        self.bay.add('0:5', cassette=self.bay.cassette('out.dat'), **drive)
-        if os.path.exists(self.bay.trace_path):
-            os.remove(self.bay.trace_path)
-        return run(['/IMG2DAT', 'Tape', '/OUTPUTID', '0:5'] + list(options), self.bay,
-                   stdin=stdin, env=FAST)
-
-    def tape(self):
-        return read_frames(self.bay.file('out.dat'))
-
-    def test_only_whole_records_are_written(self):
-        image = short_program(1, 10)
-        code, out = self.copy(image, tail=b'\x55' * 100)
-        self.assertEqual(code, 0, out)
-        self.assertEqual(self.tape(), image)
-
-        code, out = self.copy([])
-        self.assertEqual(code, 0, out)
-        self.assertEqual(writes(self.bay, '0:5:0'), [])
+    def test_how_each_copy_ends(self):
+        esc, stopeot = b'\x1b', ('/STOPEOT',)
+        cases = (  # mode, tape or image, options, drive keys, keys, exit, written, text
+            # The blank frame that signals the end is still written.
+            ('/DAT2IMG', BLANK_STRETCH, (), {}, b'', 0, BLANK_STRETCH[1:72], None),
+            ('/DAT2IMG', BLANK_STRETCH, stopeot, {}, b'', 0, BLANK_STRETCH[1:], None),
+            ('/DAT2DAT', BLANK_STRETCH, (), {}, b'', 0, BLANK_STRETCH[1:72], None),
+            ('/IMG2DAT', BLANK_STRETCH, (), {}, b'', 0, BLANK_STRETCH[:72],
+             '\nEnd of recording: 10 more frames of Tape.img not written (/STOPEOT writes them)\n'),
+            ('/IMG2DAT', BLANK_STRETCH, stopeot, {}, b'', 0, BLANK_STRETCH, None),
+            ('/DAT2IMG', PROGRAM, (), {}, esc, 0, PROGRAM[1:2], None),
+            ('/DAT2IMG', PROGRAM, stopeot, {}, esc, 0, PROGRAM[1:2], None),
+            # another key does not stop a copy; the ESC after it does, a frame later
+            ('/DAT2IMG', PROGRAM, (), {}, b'q' + esc, 0, PROGRAM[1:3], None),
+            ('/IMG2DAT', PROGRAM, stopeot, {}, esc, 0, PROGRAM[:1], None),
+            ('/DAT2DAT', PROGRAM, stopeot, {}, esc, 0, PROGRAM[1:2], None),
+            # A damaged frame ends a copy, or with /STOPEOT is left out; the end of the
+            # recording ends it quietly.
+            ('/DAT2IMG', PROGRAM, (), {'read_errors': '12'}, b'', 0, PROGRAM[1:12],
+             'SCMS=00 read audio block failed: 04031100\n\n'),
+            ('/DAT2IMG', PROGRAM, stopeot, {'read_errors': '12'}, b'', 0,
+             PROGRAM[1:12] + PROGRAM[13:],
+             'read audio block failed: 04031100\n\rPRG:01-A:00:00:00:13'),
+            ('/DAT2DAT', PROGRAM, (), {'read_errors': '8'}, b'', 0, PROGRAM[1:8],
+             'block read fail\n'),
+            ('/DAT2DAT', PROGRAM, stopeot, {'read_errors': '8'}, b'', 0, PROGRAM[1:8] + PROGRAM[9:],
+             'block read fail\n\rPRG:01-A:00:00:00:09'),
+            ('/DAT2IMG', [], (), {}, b'', 6, None, 'read audio block failed\n'),
+            ('/DAT2DAT', [], (), {}, b'', 6, [], 'read audio block failed\n'),
+            ('/IMG2DAT', b''.join(PROGRAM[:10]) + b'\x55' * 100, (), {}, b'', 0, PROGRAM[:10],
+             None),
+            ('/IMG2DAT', b'', (), {}, b'', 0, [], None),
+            ('/IMG2DAT', PROGRAM[:10], (), {'write_protect': 1}, b'', 0, [],
+             'SCMS=00 write block fail\n\n - closing output drive...\n'),
+            ('/IMG2DAT', PROGRAM[:10], (), {'capacity': 4}, b'', 0, PROGRAM[:4],
+             'write block fail\n'),
+            ('/DAT2DAT', PROGRAM, (), {'write_protect': 1}, b'', 0, [], 'block write fail\n'),
+        )
+        for mode, frames, options, drive, keys, exit_code, written, text in cases:
+            with self.subTest(mode=mode, options=options, drive=drive, keys=keys):
+                code, out = self.job(mode, frames, *options, stdin=keys, drive=drive)
+                self.assertEqual(code, exit_code, out)
+                output = 'Tape.img' if mode == '/DAT2IMG' else 'out.dat'
+                if written is None:
+                    self.assertFalse(os.path.exists(self.bay.file(output)))
+                else:
+                    self.assertEqual(self.frames(output), written)
+                if text:
+                    self.assertEqual(out.count(text), 1, out)
+                else:
+                    self.assertNotIn('fail', out)
 
     def test_read_only_image_is_copied(self):
-        image = short_program(1, 10)
-        with open(self.bay.file('Tape.img'), 'wb') as out:
-            out.write(b''.join(image))
+        """Runs as an ordinary user, to whom a read-only file is read-only (root may write
+        to any file). The bay's folder and files are opened to that user."""
+        self.job('/IMG2DAT', PROGRAM[:10])
         os.chmod(self.bay.file('Tape.img'), 0o444)
-        self.bay.add('0:5', cassette=self.bay.cassette('out.dat'))
-        code, out = run_as_user(['/IMG2DAT', 'Tape', '/OUTPUTID', '0:5'], self.bay)
+        args = ['/IMG2DAT', 'Tape', '/OUTPUTID', '1:2']
+        if os.geteuid() != 0:
+            code, out = run(args, self.bay, env=FAST)
+        else:
+            os.chmod(self.bay.folder, 0o777)
+            for name in os.listdir(self.bay.folder):
+                if name != 'Tape.img':
+                    os.chmod(self.bay.file(name), 0o666)
+            completed = subprocess.run(
+                [os.environ['TERVANO_BIN']] + args, cwd=self.bay.folder,
+                env=environment(self.bay, **FAST), stdin=subprocess.DEVNULL,
+                stdout=subprocess.PIPE, user=65534, group=65534, extra_groups=[], timeout=300)
+            code, out = completed.returncode, completed.stdout.decode('latin-1')
         self.assertEqual(code, 0, out)
-        self.assertEqual(self.tape(), image)
+        self.assertEqual(self.frames('out.dat'), PROGRAM[:10])
 
-    def test_missing_image_and_image_that_cannot_be_read(self):
-        self.bay.add('0:5', cassette=self.bay.cassette('out.dat'))
-        code, out = run(['/IMG2DAT', 'Tape', '/OUTPUTID', '0:5'], self.bay, env=FAST)
-        self.assertEqual(code, 6, out)
-        self.assertIn('Copying IMG file: Tape.img to DAT tape\nCannot open Tape.img\n', out)
+    def test_image_that_cannot_be_opened_read_or_written(self):
+        def nothing(path):
+            pass
 
-        os.mkdir(self.bay.file('Tape.img'))
-        code, out = run(['/IMG2DAT', 'Tape', '/OUTPUTID', '0:5'], self.bay, env=FAST)
-        self.assertEqual(code, 0, out)
-        self.assertIn('Copying IMG file: Tape.img to DAT tape\n'
-                      'Reading Tape.img failed: Is a directory\n', out)
-
-    def test_tape_that_refuses_frames(self):
-        image = short_program(1, 10)
-        code, out = self.copy(image, write_protect=1)
-        self.assertEqual(code, 0, out)
-        self.assertTrue(out.endswith('SCMS=00 write block fail\n\n - closing output drive...\n'), out)
-        self.assertEqual(self.tape(), [])
-        self.assertEqual(len(writes(self.bay, '0:5:0')), 1)
-
-        code, out = self.copy(image, capacity=4)
-        self.assertEqual(code, 0, out)
-        self.assertIn('write block fail\n', out)
-        self.assertEqual(self.tape(), image[:4])
-
-    def test_esc_and_blank_stretch_end_the_copy(self):
-        image = short_program(1, 20)
-        code, out = self.copy(image, '/STOPEOT', stdin=b'\x1b')
-        self.assertEqual(code, 0, out)
-        self.assertEqual(self.tape(), image[:1])
-
-        image = short_program(1, 5) + [dc.blank_frame()] * 70
-        code, out = self.copy(image)
-        self.assertEqual(self.tape(), image[:67])
-
-
-class TapeToTape(unittest.TestCase):
-    def setUp(self):
-        self.bay = Bay()
-
-    def copy(self, tape, *options, stdin=b'', source=None, target=None):
-        self.bay.add('0:4', cassette=self.bay.cassette('in.dat', tape), **(source or {}))
-        self.bay.add('1:2', vendor='SONY', product='SDT-9000', revision='12.2',
-                     cassette=self.bay.cassette('out.dat'), **(target or {}))
-        return run(['/DAT2DAT', '/INPUTID', '0:4', '/OUTPUTID', '1:2'] + list(options),
-                   self.bay, stdin=stdin, env=FAST)
-
-    def test_copy_between_two_drives(self):
-        tape = sample_tape()
-        code, out = self.copy(tape)
-        self.assertEqual(code, 0, out)
-        # the end of the recording is a failed read
-        self.assertIn('SCMS=00 block read fail\n', out)
-        self.assertEqual(read_frames(self.bay.file('out.dat')), tape[1:])
+        def full(path):
+            os.symlink('/dev/full', path)
+        cases = (
+            ('/IMG2DAT', nothing, 6,
+             'Copying IMG file: Tape.img to DAT tape\nCannot open Tape.img\n'),
+            ('/IMG2DAT', os.mkdir, 0, 'Reading Tape.img failed: Is a directory\n'),
+            ('/DAT2IMG', os.mkdir, 6,
+             'Saving DAT tape in IMG file:Tape.img\nCannot open Tape.img\n'),
+            ('/DAT2IMG', full, 0, 'SCMS=00 Writing Tape.img failed: No space left on device\n'),
+        )
+        for mode, make_image, exit_code, message in cases:
+            with self.subTest(mode=mode, image=make_image):
+                code, out = self.job(mode, PROGRAM, image=make_image)
+                self.assertEqual(code, exit_code, out)
+                self.assertIn(message, out)
 
     def test_equal_addresses_are_refused(self):
-        self.bay.add('0:4', cassette=self.bay.cassette('in.dat', short_program(1, 5)))
+        self.bay = Bay()
         code, out = run(['/DAT2DAT', '/INPUTID', '0:4', '/OUTPUTID', '0:4'], self.bay, env=FAST)
         self.assertEqual(code, 2, out)
         self.assertIn('Input and Output IDs must be different \nProblem parsing command line\n',
                       out)
         self.assertEqual(trace(self.bay), [])
 
-    def test_failures_on_either_side(self):
-        tape = short_program(1, 20)
-        code, out = self.copy(tape, source={'read_errors': '8'})
-        self.assertEqual(code, 0, out)
-        self.assertIn('block read fail\n', out)
-        self.assertEqual(read_frames(self.bay.file('out.dat')), tape[1:8])
 
-        code, out = self.copy(tape, target={'write_protect': 1})
-        self.assertEqual(code, 0, out)
-        self.assertIn('block write fail\n', out)
-        self.assertEqual(read_frames(self.bay.file('out.dat')), [])
-
-        code, out = self.copy([])
-        self.assertEqual(code, 6, out)
-        self.assertIn('read audio block failed\n', out)
-
-    def test_esc_and_blank_stretch(self):
-        tape = short_program(1, 10) + [dc.blank_frame()] * 62 + short_program(2, 10, 10)
-        code, out = self.copy(tape, '/STOPEOT', stdin=b'\x1b')
-        self.assertEqual(code, 0, out)
-        self.assertEqual(read_frames(self.bay.file('out.dat')), tape[1:2])
-
-        code, out = self.copy(tape)
-        self.assertEqual(read_frames(self.bay.file('out.dat')), tape[1:72])
+def default_stop_signals():
+    """A runner started in the background passes these on ignored, and the program keeps
+    an ignored signal ignored: the test wants the user's terminal behaviour."""
+    for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+        signal.signal(sig, signal.SIG_DFL)
 
 
 class Interruption(unittest.TestCase):
-    """Ctrl-C or SIGTERM during a copy ends it the way ESC does: the image holds whole
+    """Ctrl-C, SIGTERM or SIGHUP during a copy ends it the way ESC does: the image holds whole
     frames, the drive is released, the exit code is 0."""
 
     FRAMES = 4000
 
-    @classmethod
-    def setUpClass(cls):
-        cls.tape = short_program(1, cls.FRAMES)
+    def test_sigint_sigterm_and_sighup(self):
+        tape = short_program(1, self.FRAMES)
+        for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+            with self.subTest(sig=sig):
+                self.interrupt(tape, sig)
 
-    def interrupt(self, sig):
+    def interrupt(self, tape, sig):
         bay = Bay()
-        bay.add('0:4', vendor='SONY', product='SDT-9000', revision='12.2', latency_ms=5,
-                cassette=bay.cassette('in.dat', self.tape))
-        env = environment(bay, TERVANO_TIME_SCALE='20')
+        bay.add('0:4', latency_ms=5, cassette=bay.cassette('in.dat', tape), **SDT9000)
         image = bay.file('Tape.img')
         process = subprocess.Popen([os.environ['TERVANO_BIN'], '/DAT2IMG', 'Tape', '/INPUTID',
-                                    '0:4'], cwd=bay.folder, env=env, stdin=subprocess.DEVNULL,
-                                   stdout=subprocess.PIPE)
+                                    '0:4'], cwd=bay.folder, stdin=subprocess.DEVNULL,
+                                   env=environment(bay, TERVANO_TIME_SCALE='20'),
+                                   stdout=subprocess.PIPE, preexec_fn=default_stop_signals)
         try:
             deadline = time.monotonic() + 60
             while not (os.path.exists(image) and os.path.getsize(image) >= 20 * 5822):
@@ -303,17 +233,11 @@ class Interruption(unittest.TestCase):
         frames = read_frames(image)
         self.assertGreaterEqual(len(frames), 20)
         self.assertLess(len(frames), self.FRAMES - 1)
-        self.assertEqual(frames, self.tape[1:1 + len(frames)])
+        self.assertEqual(frames, tape[1:1 + len(frames)])
         self.assertTrue(out.endswith(' - closing input drive...\n'
                                      ' - issuing a tape unload...done\n'
                                      ' - setting drive back to data mode...done\n'), out[-300:])
         self.assertEqual(bay.state('in.dat')['density'], 0x13)
-
-    def test_sigint(self):
-        self.interrupt(signal.SIGINT)
-
-    def test_sigterm(self):
-        self.interrupt(signal.SIGTERM)
 
 
 if __name__ == '__main__':

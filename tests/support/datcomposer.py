@@ -116,12 +116,6 @@ def time_after(count, start=(0, 0, 0, 0)):
     return time
 
 
-def time_value(time):
-    """A time as one 32-bit value of BCD bytes, hours in bits 31-24 ... frames in 7-0, the
-    way the program holds and prints times: (1, 17, 35, 59) gives 0x01173559."""
-    return int.from_bytes(time_bytes(time), "big")
-
-
 def running_time(position):
     """The running time a drive shows at tape position n (frame n from the start)."""
     return time_after(position)
@@ -470,12 +464,6 @@ class Bay:
                 state[key.strip()] = int(value, 16 if value[:2] in ("0x", "0X") else 10)
         return state
 
-    def set_state(self, cassette_name, position=0, density=0x80, loaded=1, mrs_off=0):
-        """Leaves the tape as an earlier run would have left it."""
-        with open(self.file(cassette_name + ".state"), "w") as out:
-            out.write("[state]\nposition=%d\ndensity=0x%02x\nloaded=%d\nmrs_off=%d\n"
-                      % (position, density, loaded, mrs_off))
-
 
 def provider_path():
     return os.path.join(os.environ["TERVANO_BUILD"], "libaspi_vdat.so")
@@ -538,8 +526,3 @@ def trace(bay_or_path):
             lines.append(TraceLine(fields[0], bytes(int(v, 16) for v in fields[1:-2]),
                                    fields[-2], int(fields[-1]), status, key, asc, ascq, line))
     return lines
-
-
-def scsi_status(line):
-    """A trace line's outcome as the program's 32-bit ScsiStatus."""
-    return line.status << 24 | line.sense_key << 16 | line.asc << 8 | line.ascq

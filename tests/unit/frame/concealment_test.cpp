@@ -81,38 +81,27 @@ TEST(ConcealErrors, ClassRuleThresholdAndExaminedRange) {
         {"partial pair, last centre", 23, 0x40, {2000, 2000, 0, 2000}, {0}, {{0, 2, 2000}}},
         {"partial pair is no pair", 23, 0x40, {2000, 2000, 2000, 0, 2000}, {0}, {}},
         {"second to last pair is no centre", 24, 0x40, {2000, 2000, 2000, 2000, 0, 2000}, {0}, {}},
+        // The audio area holds 5760 bytes: a larger count is not a frame's.
+        {"more than a frame", 5764, 0x60, {2000, 2000, 0, 2000}, {0}, {}},
     };
     for (const ConcealCase& c : cases) check_case(c);
 }
 
+// Flag values that single out one channel; every other value repairs both.
 TEST(ConcealErrors, ErrorFlagsChooseTheChannels) {
-    // A small even spike in each channel, at different pairs so both are counted.
-    const std::vector<int> left = {2000, 2000, 0, 2000};
-    const std::vector<int> right = {2000, 2000, 2000, 2000, 0, 2000};
-    const Repair fix_left = {0, 2, 2000};
-    const Repair fix_right = {1, 4, 2000};
-    const ConcealCase cases[] = {
-        {"0x20", 5760, 0x20, left, right, {fix_right}},
-        {"0x21", 5760, 0x21, left, right, {fix_left}},
-        {"0x22", 5760, 0x22, left, right, {fix_right}},
-        {"0x23", 5760, 0x23, left, right, {fix_left, fix_right}},
-        {"0x40", 5760, 0x40, left, right, {fix_left}},
-        {"0x48", 5760, 0x48, left, right, {fix_left}},
-        {"0x60", 5760, 0x60, left, right, {fix_left, fix_right}},
-        {"0x41", 5760, 0x41, left, right, {fix_left, fix_right}},
-        {"0x01", 5760, 0x01, left, right, {fix_left, fix_right}},
-    };
-    for (const ConcealCase& c : cases) check_case(c);
-}
-
-// The frame's audio area is 5760 bytes: larger counts must not reach past it.
-TEST(ConcealErrors, CountsOutsideAFrameAreRefused) {
-    ConcealCase frame = {"full frame", 5760, 0x60, {2000, 2000, 0, 2000}, {0}, {}};
-    const std::vector<uint8_t> source = build_source(frame);
-    for (int n : {-4, -1, 5761, 5764, 1 << 30}) {
-        std::vector<uint8_t> target(5760, kUntouched);
-        conceal_errors(source.data(), target.data(), n, 0x60);
-        EXPECT_EQ(target, std::vector<uint8_t>(5760, kUntouched)) << "n = " << n;
+    const struct {
+        int flags;
+        bool left, right;
+    } cases[] = {{0x20, false, true}, {0x21, true, false}, {0x22, false, true}, {0x23, true, true},
+                 {0x40, true, false}, {0x48, true, false}, {0x60, true, true},  {0x01, true, true}};
+    for (const auto& c : cases) {
+        // A small even spike in each channel, at different pairs so both are counted.
+        ConcealCase run = {
+            "flags", 5760, c.flags, {2000, 2000, 0, 2000}, {2000, 2000, 2000, 2000, 0, 2000}, {}};
+        if (c.left) run.repairs.push_back({0, 2, 2000});
+        if (c.right) run.repairs.push_back({1, 4, 2000});
+        SCOPED_TRACE(c.flags);
+        check_case(run);
     }
 }
 

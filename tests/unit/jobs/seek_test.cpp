@@ -24,73 +24,61 @@ Record make_record(std::array<uint8_t, 3> pno, std::array<uint8_t, 4> running,
     return r;
 }
 
-int reached(int kind, uint32_t value, const Record& record) {
-    JobState job{};
-    job.seek_kind = kind;
-    job.seek_target = value;
-    return position_reached(&job, record.data());
+TEST(PositionReached, EachKindReadsItsOwnFieldToTheFrame) {
+    const Record r = make_record({1, 2, 3}, {0x00, 0x01, 0x02, 0x03}, {0x01, 0x17, 0x35, 0x33},
+                                 {0x00, 0x12, 0x30, 0x00});
+    const Record not_digits = make_record({0, 1, 0x0A}, {}, {}, {});
+    const Record blank = make_record({0, 0, 0}, {}, {0xAA, 0xAA, 0xAA, 0xAA}, {});
+    const struct {
+        int kind;
+        uint32_t target;
+        const Record& record;
+        int reached;
+    } cases[] = {
+        {0, 123, r, 1},                // one decimal digit per byte,
+        {0, 0x010203, r, 1},           // or the bytes as one 24-bit number
+        {0, 0x123, r, 0},              // but never BCD
+        {0, 20, not_digits, 0},        // a byte above 9 is no digit
+        {0, 0x00010A, not_digits, 1},  // but the bytes still count as a number
+        {1, 0x01112321, r, 1},         // 1:17:35:33 as plain numbers
+        {2, 0x00010203, r, 1},         // running time
+        {3, 0x000C1E00, r, 1},         // program time
+        {2, 0x01112321, r, 0},         // the same value under another kind is not the target
+        {1, 0x000C1E00, r, 0},         // nor the other way round
+        {1, 0x01112320, r, 0},         // one frame off
+        {1, 0x01173533, r, 0},         // BCD 0x35 is 35 seconds, never 53
+        {1, 0, blank, 0},              // the no-time marker is no time 0,
+        {1, 0x6E6E6E6E, blank, 1},     // it reads as 110 in every byte
+        {4, 0, blank, 0},              // kinds the seek does not know
+        {-1, 0, blank, 0},             // never match
+    };
+    for (const auto& c : cases) {
+        JobState job{};
+        job.seek_kind = c.kind;
+        job.seek_target = c.target;
+        EXPECT_EQ(position_reached(&job, c.record.data()), c.reached)
+            << c.kind << std::hex << " " << c.target;
+    }
 }
 
-constexpr uint32_t hmsf(uint32_t h, uint32_t m, uint32_t s, uint32_t f) {
-    return (h << 24) | (m << 16) | (s << 8) | f;
-}
-
-TEST(PositionReached, ProgramNumberIsTheRawBytesAsOne24BitNumber) {
-    Record r = make_record({0, 0, 3}, {}, {}, {});
-    EXPECT_EQ(1, reached(0, 3, r));
-    EXPECT_EQ(0, reached(0, 4, r));
-    // 0x01 0x02 0x03 is 66051, not 123 and not BCD
-    Record wide = make_record({1, 2, 3}, {}, {}, {});
-    EXPECT_EQ(1, reached(0, 0x010203, wide));
-    EXPECT_EQ(0, reached(0, 123, wide));
-}
-
-TEST(PositionReached, EachTimeKindReadsItsOwnBcdField) {
-    Record r = make_record({0, 0, 1}, {0x00, 0x01, 0x02, 0x03}, {0x01, 0x17, 0x35, 0x33},
-                           {0x00, 0x12, 0x30, 0x00});
-    EXPECT_EQ(1, reached(1, hmsf(1, 17, 35, 33), r));
-    EXPECT_EQ(1, reached(2, hmsf(0, 1, 2, 3), r));
-    EXPECT_EQ(1, reached(3, hmsf(0, 12, 30, 0), r));
-    // the same value under another kind is not the target
-    EXPECT_EQ(0, reached(2, hmsf(1, 17, 35, 33), r));
-    EXPECT_EQ(0, reached(1, hmsf(0, 12, 30, 0), r));
-}
-
-TEST(PositionReached, TimesMustMatchToTheFrame) {
-    Record r = make_record({}, {}, {0x00, 0x12, 0x30, 0x01}, {});
-    EXPECT_EQ(0, reached(1, hmsf(0, 12, 30, 0), r));
-    EXPECT_EQ(1, reached(1, hmsf(0, 12, 30, 1), r));
-    // BCD 0x30 is 30 seconds, never 0x30 = 48
-    EXPECT_EQ(0, reached(1, hmsf(0, 0x12, 0x30, 1), r));
-}
-
-TEST(PositionReached, NoTimeMarkerAndUnknownKindsNeverMatchAnOrdinaryTarget) {
-    Record blank = make_record({0, 0, 0}, {}, {0xAA, 0xAA, 0xAA, 0xAA}, {});
-    EXPECT_EQ(0, reached(1, hmsf(0, 0, 0, 0), blank));
-    // 0xAA reads as 110 in every byte
-    EXPECT_EQ(1, reached(1, hmsf(110, 110, 110, 110), blank));
-    Record r = make_record({0, 0, 0}, {}, {}, {});
-    EXPECT_EQ(0, reached(4, 0, r));
-    EXPECT_EQ(0, reached(-1, 0, r));
-}
-
-std::string progress_line(const Record& r) {
-    testing::internal::CaptureStdout();
-    print_seek_progress(r.data());
-    return testing::internal::GetCapturedStdout();
-}
-
-TEST(SeekProgressLine, ShowsDigitsOfTheProgramNumberAndTheDecimalTime) {
-    EXPECT_EQ("   - Present seek position: PROGNUM: 012, ABSTIME: 01:07:05:33\r",
-              progress_line(make_record({0, 1, 2}, {}, {0x01, 0x07, 0x05, 0x33}, {})));
-}
-
-TEST(SeekProgressLine, ShowsTheNoTimeMarkerAsRawBytes) {
-    EXPECT_EQ("   - Present seek position: PROGNUM: 000, ABSTIME: aa:aa:aa:aa\r",
-              progress_line(make_record({0, 0, 0}, {}, {0xAA, 0xAA, 0xAA, 0xAA}, {})));
-    // only byte 15 decides: other bytes stay raw when it holds the marker
-    EXPECT_EQ("   - Present seek position: PROGNUM: 103, ABSTIME: 00:12:30:aa\r",
-              progress_line(make_record({1, 0, 3}, {}, {0x00, 0x12, 0x30, 0xAA}, {})));
+TEST(SeekProgressLine, ShowsProgramDigitsAndDecimalTimeOrTheRawNoTimeMarker) {
+    const struct {
+        Record record;
+        const char* line;
+    } cases[] = {
+        {make_record({0, 1, 2}, {}, {0x01, 0x07, 0x05, 0x33}, {}),
+         "   - Present seek position: PROGNUM: 012, ABSTIME: 01:07:05:33\r"},
+        {make_record({0, 0, 0}, {}, {0xAA, 0xAA, 0xAA, 0xAA}, {}),
+         "   - Present seek position: PROGNUM: 000, ABSTIME: aa:aa:aa:aa\r"},
+        // only byte 15 decides: the other bytes stay raw when it holds the marker
+        {make_record({1, 0, 3}, {}, {0x00, 0x12, 0x30, 0xAA}, {}),
+         "   - Present seek position: PROGNUM: 103, ABSTIME: 00:12:30:aa\r"},
+    };
+    for (const auto& c : cases) {
+        testing::internal::CaptureStdout();
+        print_seek_progress(c.record.data());
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), c.line);
+    }
 }
 
 }  // namespace
