@@ -47,6 +47,7 @@ struct Extraction {
     uint8_t pcm[kLongPlayPcmBytes];  // the frame in hand as 16-bit stereo
     int track_number;
     int track_frames;      // frames read since the track began or restarted
+    int track_program;     // program number of the first program frame stored, 0 before
     uint32_t track_bytes;  // PCM bytes the current file holds
     uint32_t rate_hz;
     int track_sample_bits;  // 16, or 12 for a long-play track
@@ -216,6 +217,7 @@ void close_track(Extraction& x) {
 bool restart_track(Extraction& x) {
     take_track_rate(x);
     x.track_frames = 0;
+    x.track_program = 0;
     x.job->rate_changed = 0;
     if (x.playback) {
         close_playback(x);
@@ -301,6 +303,24 @@ bool rate_differs(const JobState* job) {
     return !job->no_subcode && job->rate_code != job->file_rate_code;
 }
 
+bool is_program_number(int pno) {
+    return pno != 0 && pno != kPnoInvalid && pno != kPnoLeadIn && pno != kPnoLeadOut;
+}
+
+void note_track_program(Extraction& x) {
+    const JobState* job = x.job;
+    if (x.track_program == 0 && !job->no_subcode && is_program_number(job->abs_time_pno)) {
+        x.track_program = job->abs_time_pno;
+    }
+}
+
+// An early rate change restarts the track to drop what came before the program proper.
+// When the track already holds a program and the frame in hand belongs to another one,
+// the track is a short program of its own: it is closed, not dropped.
+bool other_program_began(const Extraction& x) {
+    return x.track_program != 0 && x.job->abs_time_pno != x.track_program;
+}
+
 bool track_goes_on(const Extraction& x) {
     const JobState* job = x.job;
     if (job->end_reached || x.stop) return false;
@@ -315,11 +335,13 @@ bool run_frame_loop(Extraction& x) {
     job->end_reached = 0;
     job->new_start_id = 0;
     x.track_frames = 0;
+    x.track_program = 0;
     while (track_goes_on(x)) {
         print_status_line(job);
         int bytes = convert_frame(x);
         report_damage(x, bytes);
         if (!store_pcm(x, bytes)) break;
+        note_track_program(x);
         read_next_frame(x, "loop2");
         x.track_frames++;
         poll_keys(x);
@@ -328,7 +350,7 @@ bool run_frame_loop(Extraction& x) {
         if (job->end_reached || x.stop) break;
         if (job->new_start_id && x.track_frames < kHoldOffFrames) job->new_start_id = 0;
         if (rate_differs(job)) {
-            if (x.track_frames >= kHoldOffFrames) break;
+            if (x.track_frames >= kHoldOffFrames || other_program_began(x)) break;
             if (!restart_track(x)) return false;
         }
     }

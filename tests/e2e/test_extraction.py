@@ -70,6 +70,9 @@ class Extraction(unittest.TestCase):
                   for frame in program(n, count, first, start_id_frames=10)]
         early = program(1, 101) + program(1, 50, rate=dc.RATE_44K)
         late = program(1, 501) + program(1, 50, rate=dc.RATE_44K)
+        # A short program at another rate between two others is a file of its own.
+        short = (program(1, 400, rate=dc.RATE_44K) + program(2, 150, 400) +
+                 program(3, 100, 550, rate=dc.RATE_44K))
         long_play = program(1, 12, long_play=True)
         # A change of quantization at one rate is no new track.
         mixed = (program(1, 3, rate=dc.RATE_32K) + program(1, 2, 3, long_play=True) +
@@ -85,6 +88,8 @@ class Extraction(unittest.TestCase):
              [(1, 601, 0), (601, 641, 0)]),
             ('rate change at 100 restarts', early, [], {}, b'', [(101, 151, 1)]),
             ('rate change at 500 is a new file', late, [], {}, b'', [(1, 501, 0), (501, 551, 1)]),
+            ('a short program at another rate is kept', short, [], {}, b'',
+             [(1, 400, 1), (400, 550, 0), (550, 650, 1)]),
             ('long play', long_play, [], {}, b'', [(1, 12, 2)]),
             ('quantization change', mixed, [], {}, b'', [(1, 7, 2)]),
             ('the first stored frame sets the rate', probe_48k, [], {}, b'', [(1, 4, 1)]),
