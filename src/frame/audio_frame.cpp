@@ -41,19 +41,6 @@ uint32_t time_from_bytes(const uint8_t bytes[4]) {
 
 }  // namespace
 
-int rate_code_hz(int rate_code) {
-    switch (rate_code) {
-        case 0:
-            return 48000;
-        case 1:
-            return 44100;
-        case 2:
-            return 32000;
-        default:
-            return 0;
-    }
-}
-
 int audio_bytes_per_frame(int rate_code, int sample_bits) {
     switch (rate_code) {
         case 1:

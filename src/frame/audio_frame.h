@@ -65,9 +65,6 @@ inline int frame_error_flags(const AudioFrame& f) {
     return f.sub_id[3];
 }
 
-// Rate code to Hz; code 3 names no rate and gives 0.
-int rate_code_hz(int rate_code);
-
 // 16-bit PCM bytes one frame yields (sample_bits 16 or 12).
 int audio_bytes_per_frame(int rate_code, int sample_bits);
 
