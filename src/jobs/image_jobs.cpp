@@ -159,6 +159,17 @@ void copy_tape_to_tape(JobState* job) {
     } while (!stop && !job->end_reached);
 }
 
+// Prints the job's heading with the image name, then opens the image; nullptr (with
+// the message) when it cannot be opened.
+FILE* open_image(const JobState* job, const char* heading, const char* mode,
+                 char (&name)[kImageNameSize]) {
+    image_name(job, name);
+    printf(heading, name);
+    FILE* image = fopen(name, mode);
+    if (!image) printf("Cannot open %s\n", name);
+    return image;
+}
+
 }  // namespace
 
 int dat_to_img(JobState* job) {
@@ -167,13 +178,8 @@ int dat_to_img(JobState* job) {
     if (!probe_input(job, &probe)) return 1;
 
     char name[kImageNameSize];
-    image_name(job, name);
-    printf("Saving DAT tape in IMG file:%s\n", name);
-    FILE* image = fopen(name, "w+b");
-    if (!image) {
-        printf("Cannot open %s\n", name);
-        return 1;
-    }
+    FILE* image = open_image(job, "Saving DAT tape in IMG file:%s\n", "w+b", name);
+    if (!image) return 1;
     job->end_reached = 0;
     bool stored = copy_tape_to_image(job, image, name);
     // The last buffered frames reach the file only here.
@@ -184,14 +190,9 @@ int dat_to_img(JobState* job) {
 int img_to_dat(JobState* job) {
     reset_live_status(job);
     char name[kImageNameSize];
-    image_name(job, name);
-    printf("Copying IMG file: %s to DAT tape\n", name);
     // The job only reads the image, and archived images are often read-only.
-    FILE* image = fopen(name, "rb");
-    if (!image) {
-        printf("Cannot open %s\n", name);
-        return 1;
-    }
+    FILE* image = open_image(job, "Copying IMG file: %s to DAT tape\n", "rb", name);
+    if (!image) return 1;
     job->end_reached = 0;
     copy_image_to_tape(job, image, name);
     fclose(image);
