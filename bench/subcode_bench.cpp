@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "driver/job_state.h"
+#include "core/job_state.h"
 #include "frame/audio_frame.h"
 #include "frame/subcode_reader.h"
 

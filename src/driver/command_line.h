@@ -1,5 +1,5 @@
 #pragma once
-#include "driver/job_state.h"
+#include "core/job_state.h"
 
 // Fills the setting fields of JobState from the arguments. 0 when the command line is
 // complete, 2 when a mode keyword lacks its file name (or it is too long), 1 for every

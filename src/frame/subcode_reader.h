@@ -1,5 +1,5 @@
 #pragma once
-#include "driver/job_state.h"
+#include "core/job_state.h"
 #include "frame/audio_frame.h"
 
 // Decodes one frame's packs, sub-ID byte 0 and format bytes into the live tape status

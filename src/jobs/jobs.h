@@ -1,5 +1,5 @@
 #pragma once
-#include "driver/job_state.h"
+#include "core/job_state.h"
 
 // The transfer jobs: 0 when the job ran (also when it ended early in mid-transfer),
 // non-zero when it could not start.

@@ -1,7 +1,7 @@
 #pragma once
 #include <cstdint>
 
-#include "driver/job_state.h"
+#include "core/job_state.h"
 
 // Bytes of the position record READ POSITION returns in audio mode.
 constexpr int kPositionRecordBytes = 20;

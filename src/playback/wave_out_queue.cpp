@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "driver/log.h"
+#include "core/log.h"
 #include "platform/clock.h"
 
 int32_t buffer_count;

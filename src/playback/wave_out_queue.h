@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "driver/job_state.h"
+#include "core/job_state.h"
 #include "platform/wave_out.h"
 
 constexpr int kMaxWaveBuffers = 64;

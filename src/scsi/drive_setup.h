@@ -1,5 +1,5 @@
 #pragma once
-#include "driver/job_state.h"
+#include "core/job_state.h"
 
 enum DriveKind { DRIVE_UNKNOWN = 0, DRIVE_PYTHON = 1, DRIVE_SDT9000 = 2 };
 

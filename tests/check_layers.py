@@ -1,0 +1,44 @@
+#!/usr/bin/env python3
+"""Fails when a source file includes a layer above its own (see docs/architecture.md).
+
+Usage: check_layers.py <source root>. Prints each offending include and exits 1.
+"""
+import pathlib
+import re
+import sys
+
+BELOW = {
+    'platform': set(),
+    'core': {'platform'},
+    'frame': {'core', 'platform'},
+    'scsi': {'core', 'platform'},
+    'playback': {'core', 'platform'},
+    'input': {'frame', 'core', 'platform'},
+    'jobs': {'playback', 'input', 'scsi', 'frame', 'core', 'platform'},
+    'driver': {'jobs', 'playback', 'input', 'scsi', 'frame', 'core', 'platform'},
+}
+# Providers see the ASPI record layout and the other platform pieces they build on,
+# and the frame layout; nothing of the program above that.
+PROVIDER_MAY_INCLUDE = re.compile(r'^(platform/[\w.]+|frame/audio_frame\.h|[\w.]+|sg/[\w.]+)$')
+INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
+
+
+def offences(root):
+    for path in sorted(root.glob('src/*/*')) + sorted(root.glob('providers/*/*')):
+        if path.suffix not in ('.h', '.cpp'):
+            continue
+        area, layer = path.parts[-3], path.parts[-2]
+        for target in INCLUDE.findall(path.read_text()):
+            if area == 'providers':
+                allowed = PROVIDER_MAY_INCLUDE.match(target)
+            else:
+                top = target.split('/')[0]
+                allowed = top == layer or top in BELOW.get(layer, set())
+            if not allowed:
+                yield '%s includes "%s"' % (path.relative_to(root), target)
+
+
+if __name__ == '__main__':
+    found = list(offences(pathlib.Path(sys.argv[1])))
+    print('\n'.join(found) or 'every include points down the layers')
+    sys.exit(1 if found else 0)
