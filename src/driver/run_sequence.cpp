@@ -21,6 +21,7 @@ enum ExitCode {
     EXIT_BAD_COMMAND_LINE = 2,
     EXIT_NO_ASPI = 3,
     EXIT_DRIVE_NOT_READY = 4,
+    EXIT_JOB_ENDED_EARLY = 5,
     EXIT_JOB_FAILED = 6,
     EXIT_NO_MEMORY = 8,
 };
@@ -39,6 +40,13 @@ int run_job(JobState* job, ParamBlock* params) {
     if (job->mode_tape_to_image) return dat_to_img(job);
     if (job->mode_image_to_tape) return img_to_dat(job);
     return dat_to_dat(job);
+}
+
+// A job returns 0 when it ran to its end, kJobEndedEarly when it started but ended on an
+// error (what it transferred before stays valid), anything else when it could not start.
+int exit_code_of_job(int job_result) {
+    if (job_result == 0) return EXIT_OK;
+    return job_result == kJobEndedEarly ? EXIT_JOB_ENDED_EARLY : EXIT_JOB_FAILED;
 }
 
 // Steps 4 to 14 of the run; the caller owns the records and unloads ASPI.
@@ -69,7 +77,7 @@ int run_with_records(int argc, char** argv, JobState* job, ParamBlock* params) {
     keyboard_end();
 
     close_drives(job);
-    return job_result != 0 ? EXIT_JOB_FAILED : EXIT_OK;
+    return exit_code_of_job(job_result);
 }
 
 }  // namespace

@@ -1,8 +1,11 @@
 #pragma once
 #include "core/job_state.h"
 
-// The transfer jobs: 0 when the job ran (also when it ended early in mid-transfer),
-// non-zero when it could not start.
+// The transfer jobs: 0 when the job ran to its end, kJobEndedEarly when it started but
+// ended on an error (what was transferred stays valid; exit code 5), any other non-zero
+// value when it could not start (exit code 6).
+constexpr int kJobEndedEarly = 2;
+
 int tape_to_wav(JobState* job, ParamBlock* params);
 int wav_to_dat(JobState* job);
 int dat_to_img(JobState* job);
