@@ -3,19 +3,20 @@
 // program per file (with inter-track silence after it), optional lead-out silence and
 // the lead-out.
 //
-// Cue file (a profile file; section and key names in any case):
+// Cue file (a profile file; section and key names in any case, ';' starts a comment
+// only at the beginning of a line):
 //
 //   [FILES]
-//   FILE_001=first.wav        ; recorded as program 1; the list ends at the first
-//   FILE_002=second.wav       ; number that is absent or NONE
+//   FILE_001=first.wav       (program 1; the list ends at the first number that is
+//   FILE_002=second.wav       absent or NONE)
 //   [CONFIG]
-//   STARTID=ON                ; switches: exactly "ON" (the default) turns them on
-//   SCMS=00                   ; 00, 01, 10 or 11
-//   ABS_TIME=ON               ; announced only: absolute time and program numbers
-//   PROGRAM_NUMBER=ON         ; are always written
+//   STARTID=ON               (switches: on when absent; when given, only exactly "ON")
+//   SCMS=00                  (00, 01, 10 or 11)
+//   ABS_TIME=ON              (announced only: absolute time and program numbers are
+//   PROGRAM_NUMBER=ON         always written)
 //   32KHZ_LP=ON
 //   TIME_DATE=ON
-//   INTERTRACK_SILENCE=0      ; seconds
+//   INTERTRACK_SILENCE=0     (seconds)
 //   LEADIN_SILENCE=0
 //   LEADOUT_SILENCE=0
 
