@@ -6,6 +6,7 @@
 #include <string>
 
 #include "frame/subcode_writer.h"
+#include "input/compressed_input.h"
 #include "input/pcm_queue.h"
 #include "input/riff_reader.h"
 #include "input/wav_format.h"
@@ -20,6 +21,7 @@ struct InputReader {
     std::string extension;  // upper-cased
     InputKind kind;
     bool accepted;  // the last probe found a format the tape can carry
+    bool compressed_open;
     WavFormat probed;
     FILE* wav;
     WavFormat format;     // of the open WAV file
@@ -139,6 +141,14 @@ bool next_wav_block(const uint8_t** piece, int32_t* length) {
     return true;
 }
 
+void probe_compressed(const char* name) {
+    InputFormat format;
+    if (!analyze_compressed(name, &format)) return;
+    if (!input_set_format(format.sample_rate, format.channels)) return;
+    reader.accepted = true;
+    found = format;
+}
+
 }  // namespace
 
 int input_set_format(int32_t sample_rate, int32_t channels) {
@@ -159,6 +169,7 @@ void input_probe(const char* name) {
     reader.kind = kind_of(reader.extension);
     reader.accepted = false;
     if (reader.kind == INPUT_WAV) probe_wav(name);
+    if (reader.kind == INPUT_COMPRESSED) probe_compressed(name);
 }
 
 int input_open(const char* name) {
@@ -169,14 +180,17 @@ int input_open(const char* name) {
         case INPUT_WAV:
             return open_wav(name);
         case INPUT_COMPRESSED:
-            printf("MPEG input is not available yet\n");
-            return 0;
+            // The probe of this name has analysed the file and printed why it refused it.
+            if (!reader.accepted) return 0;
+            reader.compressed_open = true;
+            return acm_input_open(name, found);
         default:
             return 0;
     }
 }
 
 int32_t input_read(uint8_t* buffer, int32_t n) {
+    if (reader.compressed_open) return acm_input_read(buffer, n);
     if (n <= 0 || !reader.wav) return 0;
     return pcm_queue_take(buffer, n, next_wav_block);
 }
@@ -184,6 +198,8 @@ int32_t input_read(uint8_t* buffer, int32_t n) {
 int input_close() {
     if (reader.wav) fclose(reader.wav);
     reader.wav = nullptr;
+    if (reader.compressed_open) acm_input_close();
+    reader.compressed_open = false;
     pcm_queue_reset();
     return 0;
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "frame/subcode_writer.h"
+#include "unit/input/input_test_support.h"
 
 namespace {
 
@@ -48,29 +49,10 @@ Bytes fmt(uint16_t tag, int channels, uint32_t rate, int bits, uint16_t subforma
 const Bytes kStereo48 = fmt(1, 2, 48000, 16);
 const Bytes kPcm = {1, 2, 3, 4, 5, 6, 7, 8};
 
-struct Outcome {
-    int opened;
-    std::string console;
-    Bytes pcm;
-    std::vector<int32_t> counts;  // of every read, the final 0 included
-};
-
 Outcome run(const Bytes& file, int32_t n = 6, const char* name = "in.wav") {
     std::string path = testing::TempDir() + name;
     std::ofstream(path, std::ios::binary).write((const char*)file.data(), file.size());
-    testing::internal::CaptureStdout();
-    Outcome r;
-    input_probe(path.c_str());
-    r.opened = input_open(path.c_str());
-    std::vector<uint8_t> buffer(n + 10000);
-    for (int32_t got = 1; got > 0 && r.counts.size() < 1000;) {
-        got = input_read(buffer.data(), n);
-        r.counts.push_back(got);
-        r.pcm.insert(r.pcm.end(), buffer.begin(), buffer.begin() + got);
-    }
-    input_close();
-    r.console = testing::internal::GetCapturedStdout();
-    return r;
+    return run_file(path, n);
 }
 
 TEST(InputKind, TheTextAfterTheLastDotInAnyCase) {
