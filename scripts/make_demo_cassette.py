@@ -3,9 +3,11 @@
 
     scripts/make_demo_cassette.py <folder>
 
-writes <folder>/demo.dat (a cassette of 5822-byte frames, the tape image layout) and
-<folder>/bay.ini, a vdat bay with a Sony SDT-9000 at 0:4 holding it, and removes what an
-earlier demo run left there (the drive state and the WAV files). The cassette, composed
+writes <folder>/demo.dat (a cassette of 5822-byte frames, the tape image layout), a blank
+cassette <folder>/recorded.dat, and <folder>/bay.ini, a vdat bay with a Sony SDT-9000 at
+0:4 holding the demo cassette and an Archive Python at 0:5 holding the blank one (the
+demo records its extracted WAV files onto it), and removes what an earlier demo run left
+there (drive states, WAV files and the cue file). The cassette, composed
 with the test suite's cassette composer, holds a short stretch of blank tape and then
 four programs as a DAT recorder writes them, each with its start ID, absolute time,
 program time and a date pack, and each a test tone:
@@ -79,7 +81,8 @@ def demo_tape():
 
 def clear_earlier_run(folder):
     for name in os.listdir(folder):
-        if name == 'demo.dat.state' or (name.startswith('Demo') and name.endswith('.wav')):
+        if name.endswith('.state') or name == 'Demo.cue' or (name.startswith('Demo') and
+                                                            name.endswith('.wav')):
             os.remove(os.path.join(folder, name))
 
 
@@ -94,6 +97,7 @@ def main():
     dc.write_cassette(os.path.join(folder, 'demo.dat'), tape)
     bay = dc.Bay(folder)
     bay.add('0:4', vendor='SONY', product='SDT-9000', revision='12.2', cassette='demo.dat')
+    bay.add('0:5', cassette=bay.cassette('recorded.dat'))
     print('Demo cassette: %s (%d frames), drive bay: %s'
           % (os.path.join(folder, 'demo.dat'), len(tape), bay.path))
     return 0

@@ -1,7 +1,10 @@
 #include "platform/clock.h"
 
+#include <stdio.h>
 #include <stdlib.h>
 #include <time.h>
+
+#include <chrono>
 
 namespace {
 
@@ -70,4 +73,37 @@ const PlatformClock* platform_set_clock(const PlatformClock* clock) {
     const PlatformClock* previous = g_clock;
     g_clock = clock ? clock : &kRealClock;
     return previous;
+}
+
+namespace {
+
+bool fixed_local_time(LocalTime* out) {
+    const char* text = getenv("TERVANO_LOCAL_TIME");
+    if (!text || !*text) return false;
+    LocalTime t{};
+    char tail = 0;
+    if (sscanf(text, "%4d-%2d-%2d %2d:%2d:%2d%c", &t.year, &t.month, &t.day, &t.hour, &t.minute,
+               &t.second, &tail) != 6) {
+        return false;
+    }
+    using namespace std::chrono;
+    const year_month_day date{year{t.year}, month{static_cast<unsigned>(t.month)},
+                              day{static_cast<unsigned>(t.day)}};
+    const bool clock_ok = t.hour >= 0 && t.hour <= 23 && t.minute >= 0 && t.minute <= 59 &&
+                          t.second >= 0 && t.second <= 59;
+    if (!date.ok() || !clock_ok) return false;
+    t.weekday = static_cast<int>(weekday{sys_days{date}}.c_encoding());
+    *out = t;
+    return true;
+}
+
+}  // namespace
+
+void platform_local_time(LocalTime* out) {
+    if (fixed_local_time(out)) return;
+    time_t now = time(nullptr);
+    tm local{};
+    localtime_r(&now, &local);
+    *out = LocalTime{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                     local.tm_min,         local.tm_sec,     local.tm_wday};
 }

@@ -15,3 +15,18 @@ uint32_t platform_now_seconds();
 
 // Installs another clock (nullptr restores the real one); returns the previous one.
 const PlatformClock* platform_set_clock(const PlatformClock* clock);
+
+// A local calendar date and time of day.
+struct LocalTime {
+    int year;  // e.g. 2002
+    int month;
+    int day;
+    int hour;
+    int minute;
+    int second;
+    int weekday;  // 0 = Sunday ... 6 = Saturday
+};
+
+// The local date and time now. TERVANO_LOCAL_TIME (tests only), when set to
+// "YYYY-MM-DD hh:mm:ss" with a real date, fixes it; anything else is ignored.
+void platform_local_time(LocalTime* out);

@@ -33,3 +33,20 @@ int platform_executable_dir(char* out, size_t size) {
     *slash = '\0';
     return 0;
 }
+
+std::string platform_executable_folder() {
+    // The link's length is not known before it is read: a buffer it fills completely
+    // may have cut it, so read again into one twice the size.
+    for (size_t size = 256; size <= (1u << 20); size *= 2) {
+        std::string path(size, '\0');
+        ssize_t length = readlink("/proc/self/exe", path.data(), size);
+        if (length <= 0) return std::string();
+        if (static_cast<size_t>(length) == size) continue;
+        path.resize(static_cast<size_t>(length));
+        size_t slash = path.rfind('/');
+        if (slash == std::string::npos) return std::string();
+        path.resize(slash == 0 ? 1 : slash);
+        return path;
+    }
+    return std::string();
+}

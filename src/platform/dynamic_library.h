@@ -1,5 +1,6 @@
 #pragma once
 #include <cstddef>
+#include <string>
 
 // Run-time loading of a shared library (dlopen here; LoadLibraryA on Windows).
 typedef void* LibraryHandle;
@@ -14,3 +15,5 @@ int platform_library_close(LibraryHandle library);
 // The folder of the running executable, without a trailing slash. 0 on success, -1 when
 // it cannot be told or does not fit in size bytes.
 int platform_executable_dir(char* out, size_t size);
+// The same without a length limit; empty when it cannot be told.
+std::string platform_executable_folder();

@@ -57,6 +57,17 @@ ScsiStatus do_read_position(FakeTape* tape, SRB_ExecSCSICmd* srb) {
     return answer.status;
 }
 
+ScsiStatus do_write(FakeTape* tape, SRB_ExecSCSICmd* srb) {
+    size_t at = tape->written.size() + tape->writes_refused;
+    if (at < tape->write_answers.size() && tape->write_answers[at] != kStatusReady) {
+        tape->writes_refused++;
+        return tape->write_answers[at];
+    }
+    tape->written.emplace_back();
+    memcpy(&tape->written.back(), srb->SRB_BufPointer, kFrameBytes);
+    return kStatusReady;
+}
+
 ScsiStatus do_test_unit_ready(FakeTape* tape) {
     tape->ready_tests++;
     bool ready =
@@ -84,6 +95,13 @@ uint32_t fake_send(void* request) {
             break;
         case 0x00:
             status = do_test_unit_ready(tape);
+            break;
+        case 0x0A:
+            status = do_write(tape, srb);
+            break;
+        case 0x12:
+            srb->SRB_BufPointer[0] = 0x01;  // sequential-access device
+            status = kStatusReady;
             break;
     }
     complete(srb, status);

@@ -1,7 +1,8 @@
 #pragma once
 // A tape drive behind the transport's test seam, answering at once, plus a clock that
 // moves only when the program sleeps and a keyboard without keys. READ takes from
-// `frames`; READ POSITION answers from `positions`.
+// `frames`; READ POSITION answers from `positions`; WRITE stores in `written`; INQUIRY
+// tells a sequential-access device.
 
 #include <array>
 #include <cstdint>
@@ -25,6 +26,10 @@ struct FakeTape {
     int positions_read = 0;
     int ready_after_positions = -1;  // TEST UNIT READY good from then on; -1: never
     int ready_tests = 0;
+
+    std::vector<ScsiStatus> write_answers;  // one per WRITE, then good ones
+    std::vector<AudioFrame> written;        // what the good WRITEs stored
+    size_t writes_refused = 0;
 };
 
 void fake_tape_install(FakeTape* tape);  // the fake clock starts 5 s before it wraps
