@@ -71,3 +71,11 @@ const PlatformClock* platform_set_clock(const PlatformClock* clock) {
     g_clock = clock ? clock : &kRealClock;
     return previous;
 }
+
+CalendarTime platform_local_time() {
+    const time_t now = time(nullptr);
+    tm local{};
+    localtime_r(&now, &local);
+    return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+            local.tm_hour,        local.tm_min,     local.tm_sec};
+}

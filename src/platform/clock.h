@@ -15,3 +15,10 @@ uint32_t platform_now_seconds();
 
 // Installs another clock (nullptr restores the real one); returns the previous one.
 const PlatformClock* platform_set_clock(const PlatformClock* clock);
+
+// The wall-clock date and time of day, local time (for file stamps and reports).
+struct CalendarTime {
+    int year;  // four digits
+    int month, day, hour, minute, second;
+};
+CalendarTime platform_local_time();
