@@ -98,14 +98,15 @@ void log_left_out(Copy& c) {
     log_frame(&c.log, facts, nullptr, 0);
 }
 
-// The end of the recording ends a copy quietly. Any other failure is reported; /STOPEOT
-// reads on past it, else it ends the job early. True when the copy goes on.
+// The end of the recording ends a copy (an image quietly). Any other failure is reported;
+// /STOPEOT reads on past it, else it ends the job early. True when the copy goes on.
 bool read_failed(Copy& c, ScsiStatus status, const char* line) {
+    const bool image = c.image != nullptr;
+    if (!(image && scsi_tape_exhausted(status))) print_line(line, status);
     if (scsi_tape_exhausted(status)) {
         log_end(&c.log, END_RECORDING);
         return false;
     }
-    print_line(line, status);
     if (!c.job->stop_at_eot) {
         log_read_error(&c.log, status);
         return false;

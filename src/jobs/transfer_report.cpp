@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "jobs/job_console.h"
 #include "jobs/timeline_svg.h"
 
 namespace {
@@ -134,7 +135,7 @@ int write_checksums(const TransferLog& log, const std::string& path) {
 }
 
 void report_failure(const std::string& path, int error) {
-    if (error) printf("Cannot write %s: %s\n", path.c_str(), strerror(error));
+    if (error) print_line("Cannot write %s: %s\n", path.c_str(), strerror(error));
 }
 
 }  // namespace
