@@ -154,14 +154,18 @@ class Archive(unittest.TestCase):
         for args, size, output, header, kept in (
                 (['/DAT2IMG', 'Tape'], 3 * 5822 + 2000, 'Tape.img', 0, b''.join(tape[:3])),
                 (['/TERVANO', 'Take'], 44 + 2 * 5760 + 2000, 'Take1.wav', 44,
-                 b''.join(f[:5760] for f in tape[:2]))):
-            with self.subTest(args[0]):
+                 b''.join(f[:5760] for f in tape[:2])),
+                # A file that never got a frame is removed.
+                (['/TERVANO', 'Take'], 44 + 2000, 'Take1.wav', 44, None)):
+            with self.subTest(args[0], size=size):
                 code, out = self.run_job(args, tape, file_size=size)
                 self.assertEqual(code, 5, out)
                 self.assertIn('ended at a write error: File too large\n', out)
-                with open(self.bay.file(output), 'rb') as source:
-                    data = source.read()
-                self.assertEqual((len(data), data[header:]), (header + len(kept), kept))
+                self.assertEqual(os.path.exists(self.bay.file(output)), kept is not None)
+                if kept is not None:
+                    with open(self.bay.file(output), 'rb') as source:
+                        data = source.read()
+                    self.assertEqual((len(data), data[header:]), (header + len(kept), kept))
 
 if __name__ == '__main__':
     unittest.main()
