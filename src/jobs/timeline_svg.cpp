@@ -10,7 +10,7 @@ namespace {
 
 constexpr int kWidth = 1200;
 constexpr int kHeight = 250;
-constexpr int kLeft = 20;
+constexpr int kLeft = 40;
 constexpr int kPlotWidth = kWidth - 2 * kLeft;
 constexpr int kBandTop = 70;
 constexpr int kBandHeight = 60;
@@ -19,6 +19,8 @@ constexpr int kDamageHeight = 24;
 constexpr int kAxisTop = kDamageTop + kDamageHeight + 6;
 constexpr int kLegendTop = 215;
 constexpr int kDamageBinPixels = 3;
+constexpr double kNumberPixels = 22;        // room for a program number
+constexpr double kDetailPixels = 68;        // ... for "44.1 kHz LP" and a date
 constexpr int64_t kFramesPerHour = 120000;  // 100 frames every three seconds
 constexpr const char* kBandColours[] = {"#4a7fb5", "#6fa35a"};
 
@@ -71,19 +73,19 @@ std::string axis_time(int64_t frames) {
     return text;
 }
 
-// "44.1 kHz LP 2002-01-28": the band shows its program number above this.
-std::string band_label(const TrackLog& t) {
+// "44.1 kHz LP" and "2002-01-28": the band shows its program number above them.
+std::string band_format(const TrackLog& t) {
     const char* rates[] = {"48", "44.1", "32", "?"};
-    std::string label = std::string(rates[t.rate_code & 3]) + " kHz";
-    if (t.long_play) label += " LP";
-    if (t.date_ymd) {
-        const int yy = ((t.date_ymd >> 20) & 0xF) * 10 + ((t.date_ymd >> 16) & 0xF);
-        char date[24];
-        snprintf(date, sizeof date, " %d-%02x-%02x", yy >= 80 ? 1900 + yy : 2000 + yy,
-                 (t.date_ymd >> 8) & 0xFF, t.date_ymd & 0xFF);
-        label += date;
-    }
-    return label;
+    return std::string(rates[t.rate_code & 3]) + " kHz" + (t.long_play ? " LP" : "");
+}
+
+std::string band_date(const TrackLog& t) {
+    if (!t.date_ymd) return "";
+    const int yy = ((t.date_ymd >> 20) & 0xF) * 10 + ((t.date_ymd >> 16) & 0xF);
+    char date[24];
+    snprintf(date, sizeof date, "%d-%02x-%02x", yy >= 80 ? 1900 + yy : 2000 + yy,
+             (t.date_ymd >> 8) & 0xFF, t.date_ymd & 0xFF);
+    return date;
 }
 
 void write_defs(FILE* out) {
@@ -105,9 +107,10 @@ void write_bands(FILE* out, const TransferLog& log, const Scale& s) {
         while (last + 1 < log.tracks.size() && log.tracks[last + 1].program == t.program) ++last;
         const double x = s.x(t.first_position);
         const double w = std::max(1.0, s.x(log.tracks[last].last_position + 1) - x);
-        const std::string label = escaped(band_label(t));
-        fprintf(out, "<g class=\"program\"><title>program %x, %s</title>\n", t.program,
-                label.c_str());
+        const std::string format = band_format(t);
+        const std::string date = band_date(t);
+        fprintf(out, "<g class=\"program\"><title>program %x, %s %s</title>\n", t.program,
+                format.c_str(), date.c_str());
         fprintf(out, "<rect x=\"%.2f\" y=\"%d\" width=\"%.2f\" height=\"%d\" fill=\"%s\"/>\n", x,
                 kBandTop, w, kBandHeight, kBandColours[colour++ % 2]);
         if (t.long_play) {
@@ -116,12 +119,18 @@ void write_bands(FILE* out, const TransferLog& log, const Scale& s) {
                     "fill=\"url(#long-play)\"/>\n",
                     x, kBandTop, w, kBandHeight);
         }
-        if (w >= 40) {
+        // Text only where it fits; the title names every band.
+        if (w >= kNumberPixels) {
             fprintf(out,
-                    "<text x=\"%.2f\" y=\"%d\" fill=\"#ffffff\" font-size=\"11\">"
-                    "<tspan font-weight=\"bold\" font-size=\"14\">%x</tspan>"
-                    "<tspan x=\"%.2f\" dy=\"16\">%s</tspan></text>\n",
-                    x + 4, kBandTop + 18, t.program, x + 4, label.c_str());
+                    "<text x=\"%.2f\" y=\"%d\" fill=\"#ffffff\" font-weight=\"bold\" "
+                    "font-size=\"14\">%x</text>\n",
+                    x + 3, kBandTop + 18, t.program);
+        }
+        if (w >= kDetailPixels) {
+            fprintf(out,
+                    "<text x=\"%.2f\" y=\"%d\" fill=\"#ffffff\" font-size=\"11\">%s"
+                    "<tspan x=\"%.2f\" dy=\"14\">%s</tspan></text>\n",
+                    x + 3, kBandTop + 34, format.c_str(), x + 3, date.c_str());
         }
         fprintf(out, "</g>\n");
         i = last;
