@@ -222,8 +222,10 @@ bool log_ended_on_error(const TransferLog& log) {
 std::string log_summary(const TransferLog& log) {
     std::string reason;
     switch (log.end) {
+        case END_NONE:  // every way out of a job records its reason; this must not show
+            reason = "for a reason not recorded";
+            break;
         case END_RECORDING:
-        case END_NONE:
             reason = "at the end of the recording";
             break;
         case END_ESC:
