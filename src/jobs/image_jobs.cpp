@@ -263,7 +263,7 @@ std::string tape_copy_records_base(const TransferLog& log) {
 int dat_to_img(JobState* job) {
     Copy c{};
     c.job = job;
-    log_begin(&c.log, "DAT2IMG", "frames_md5", job);
+    log_begin(&c.log, "DAT2IMG", nullptr, job);
     reset_live_status(job);
     AudioFrame frame;
     if (!probe_input(job, &frame)) return 1;
@@ -286,7 +286,7 @@ int dat_to_img(JobState* job) {
 int img_to_dat(JobState* job) {
     Copy c{};
     c.job = job;
-    log_begin(&c.log, "IMG2DAT", "frames_md5", job);
+    log_begin(&c.log, "IMG2DAT", nullptr, job);
     reset_live_status(job);
     // The job only reads the image, and archived images are often read-only.
     if (!open_image(c, "Copying IMG file: %s to DAT tape\n", "rb")) return 1;
@@ -300,7 +300,7 @@ int img_to_dat(JobState* job) {
 int dat_to_dat(JobState* job) {
     Copy c{};
     c.job = job;
-    log_begin(&c.log, "DAT2DAT", "frames_md5", job);
+    log_begin(&c.log, "DAT2DAT", nullptr, job);
     reset_live_status(job);
     AudioFrame frame;
     if (!probe_input(job, &frame)) return 1;

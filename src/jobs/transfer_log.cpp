@@ -34,7 +34,7 @@ void open_track(TransferLog* log) {
     track.file = current_file(log);
     track.first_abs = track.last_abs = kNoTime;
     track.first_position = log->position;
-    md5_begin(&track.md5);
+    if (log->md5_key) md5_begin(&track.md5);
     log->tracks.push_back(track);
 }
 
@@ -158,7 +158,7 @@ void log_frame(TransferLog* log, const FrameFacts& f, const void* bytes, size_t 
         track.frames++;
         track.audio_ms += ms;
         track.last_position = log->position;
-        md5_add(&track.md5, bytes, length);
+        if (log->md5_key) md5_add(&track.md5, bytes, length);
         log->frames++;
         log->audio_ms += ms;
     }
@@ -212,6 +212,7 @@ void log_stop_key(TransferLog* log) {
 }
 
 void log_finish(TransferLog* log) {
+    if (!log->md5_key) return;
     for (TrackLog& track : log->tracks) md5_end(&track.md5, track.md5_hex);
 }
 

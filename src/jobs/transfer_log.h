@@ -72,7 +72,7 @@ struct TrackLog {
     int start_ids;
     int damaged;
     int repaired;
-    Md5Sum md5;  // of the bytes stored for the track
+    Md5Sum md5;  // of the bytes stored for the track, when the log keeps track checksums
     char md5_hex[kMd5HexSize];
 };
 
@@ -93,7 +93,7 @@ struct BlankRun {
 
 struct TransferLog {
     const char* job;      // the mode: "TERVANO", "DAT2IMG" ...
-    const char* md5_key;  // report key of a track's checksum, by what it covers
+    const char* md5_key;  // report key of a track's checksum; nullptr: tracks get none
     char input[16];       // the input drive, "adapter:target"
     CalendarTime started;
     std::vector<std::string> files;  // the output files, in order

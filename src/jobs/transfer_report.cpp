@@ -70,9 +70,9 @@ void write_track(FILE* out, const TransferLog& log, size_t index) {
     fprintf(out, "rate: %d\nlong_play: %s\nchannels: %d\nscms: %d%d\n",
             t.format_known ? rates[t.rate_code & 3] : 0, t.long_play ? "yes" : "no",
             t.channels_code == 1 ? 4 : 2, (t.scms_code >> 1) & 1, t.scms_code & 1);
-    fprintf(out, "date: %s\nstart_ids: %d\ndamaged: %d\nrepaired: %d\n%s: %s\n",
-            date_text(t.date_ymd, t.date_hms).c_str(), t.start_ids, t.damaged, t.repaired,
-            log.md5_key, t.md5_hex);
+    fprintf(out, "date: %s\nstart_ids: %d\ndamaged: %d\nrepaired: %d\n",
+            date_text(t.date_ymd, t.date_hms).c_str(), t.start_ids, t.damaged, t.repaired);
+    if (log.md5_key) fprintf(out, "%s: %s\n", log.md5_key, t.md5_hex);
 }
 
 void write_damage(FILE* out, const TransferLog& log) {

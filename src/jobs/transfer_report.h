@@ -7,8 +7,10 @@
 // (blocks are separated by an empty line), the damaged frames in fixed columns, and the
 // summary line last. A track block holds, one per line: track, file, program, start and
 // end (absolute times), frames, duration, rate, long_play, channels, scms, date,
-// start_ids, damaged, repaired, and the checksum of what was stored for the track:
-// audio_md5 (its PCM in the WAV file) or frames_md5 (its whole 5822-byte frames).
+// start_ids, damaged, repaired, and for WAV files audio_md5, the checksum of the track's
+// PCM in its file, which stays true when the file's metadata is edited. An image is
+// checked as a whole by the checksum file; hashing each program again would halve the
+// speed of a copy.
 //
 //   damage: 2 frames
 //   track  absolute     program      damage            repaired
