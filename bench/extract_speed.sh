@@ -78,7 +78,7 @@ copy_s, _ = best(['cp', cassette, os.path.join(work, 'copy.dat')], remove('copy.
 extract = [os.path.join(build, 'tervano'), '/TERVANO', 'Take', '/INPUTID', '0:4', '/REWIND']
 extract_s, peak_kib = best(extract, remove('Take1.wav', 'tape.dat.state'))
 subprocess.call(extract, stdout=subprocess.DEVNULL, env=env, cwd=work)
-if os.path.getsize(os.path.join(work, 'Take1.wav')) != 44 + (FRAMES - 1) * 5760:
+if os.path.getsize(os.path.join(work, 'Take1.wav')) != 44 + FRAMES * 5760:
     sys.exit('the extraction did not store every frame')
 
 size_mib = os.path.getsize(cassette) / 2**20

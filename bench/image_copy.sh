@@ -42,7 +42,7 @@ for _ in $(seq "$runs"); do
     copy_times+=("$(calc "$(now) - $start")")
 done
 stored=$(( $(stat -c %s "$work/BENCH.img") / 5822 ))
-[ "$stored" -eq $((frames - 1)) ] || { echo "image holds $stored frames, not $((frames - 1))" >&2; exit 1; }
+[ "$stored" -eq "$frames" ] || { echo "image holds $stored frames, not $frames" >&2; exit 1; }
 
 cp_times=()
 for _ in $(seq "$runs"); do

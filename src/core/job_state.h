@@ -57,6 +57,7 @@ struct JobState {
     int32_t stop_at_eot;
     int32_t error_correct;
     int32_t seek;
+    int32_t bwf;  // WAV files as Broadcast Wave
     ScsiAddress input;
     ScsiAddress output;
     char file_name[kFileNameSize];

@@ -35,6 +35,7 @@ constexpr Keyword kKeywords[] = {
     {"/DAT2DAT", &JobState::mode_tape_to_tape, "DAT2DAT\n", false},
     {"/STOPEOT", &JobState::stop_at_eot, nullptr, false},
     {"/ERRORCORRECT", &JobState::error_correct, nullptr, false},
+    {"/BWF", &JobState::bwf, "BWF\n", false},
 };
 
 // Index in this table is the seek_kind value.

@@ -44,9 +44,12 @@ int run_job(JobState* job, ParamBlock* params) {
 
 // A job returns 0 when it ran to its end, kJobEndedEarly when it started but ended on an
 // error (what it transferred before stays valid), anything else when it could not start.
-int exit_code_of_job(int job_result) {
-    if (job_result == 0) return EXIT_OK;
-    return job_result == kJobEndedEarly ? EXIT_JOB_ENDED_EARLY : EXIT_JOB_FAILED;
+// A job that a signal ended in order exits as the shell reports a process the signal
+// killed, so a script can tell an interrupted transfer from a finished one.
+int exit_code_of_job(int job_result, int stop_signal) {
+    if (job_result != 0 && job_result != kJobEndedEarly) return EXIT_JOB_FAILED;
+    if (stop_signal != 0) return 128 + stop_signal;
+    return job_result == 0 ? EXIT_OK : EXIT_JOB_ENDED_EARLY;
 }
 
 // Steps 4 to 14 of the run; the caller owns the records and unloads ASPI.
@@ -59,6 +62,7 @@ int run_with_records(int argc, char** argv, JobState* job, ParamBlock* params) {
         printf("Problem parsing command line\n");
         return EXIT_BAD_COMMAND_LINE;
     }
+    if (check_job_output(job) != 0) return EXIT_JOB_FAILED;
     if (load_ASPI() <= 0) {
         printf("No ASPI drivers found\n");
         return EXIT_NO_ASPI;
@@ -74,10 +78,11 @@ int run_with_records(int argc, char** argv, JobState* job, ParamBlock* params) {
 
     keyboard_begin();
     int job_result = run_job(job, params);
+    const int stop_signal = keyboard_stop_signal();
     keyboard_end();
 
     close_drives(job);
-    return exit_code_of_job(job_result);
+    return exit_code_of_job(job_result, stop_signal);
 }
 
 }  // namespace

@@ -85,3 +85,32 @@ uint32_t bcd_time_increment(uint32_t time) {
     bcd_time_advance(bytes);
     return time_from_bytes(bytes);
 }
+
+namespace {
+
+bool is_bcd(uint8_t byte) {
+    return (byte >> 4) <= 9 && (byte & 0x0F) <= 9;
+}
+
+// Frames before second s of a minute: 100 for every three seconds, then 33 per second.
+int64_t frames_before_second(int second) {
+    return second / 3 * 100 + second % 3 * 33;
+}
+
+}  // namespace
+
+int64_t bcd_time_frames(uint32_t time) {
+    uint8_t bytes[4];
+    time_to_bytes(time, bytes);
+    for (uint8_t byte : bytes) {
+        if (!is_bcd(byte)) return -1;
+    }
+    const int hours = bcd_decode(bytes[kHours]);
+    const int minutes = bcd_decode(bytes[kMinutes]);
+    const int seconds = bcd_decode(bytes[kSeconds]);
+    const int frames = bcd_decode(bytes[kFrames]);
+    if (minutes > 59 || seconds > 59 || frames > last_frame_of_second(seconds)) return -1;
+    constexpr int64_t kFramesPerMinute = 2000;
+    return (static_cast<int64_t>(hours) * 60 + minutes) * kFramesPerMinute +
+           frames_before_second(seconds) + frames;
+}

@@ -65,6 +65,14 @@ inline int frame_error_flags(const AudioFrame& f) {
     return f.sub_id[3];
 }
 
+// A frame has subcode when any of its seven packs has an item number.
+inline bool frame_has_subcode(const AudioFrame& f) {
+    for (const SubcodePack& pack : f.packs) {
+        if (pack_item(pack) != 0) return true;
+    }
+    return false;
+}
+
 // 16-bit PCM bytes one frame yields (sample_bits 16 or 12).
 int audio_bytes_per_frame(int rate_code, int sample_bits);
 
@@ -74,3 +82,7 @@ uint32_t bcd_time_increment(uint32_t time);
 
 // The same step in place on four bytes hours, minutes, seconds, frames.
 void bcd_time_advance(uint8_t bytes[4]);
+
+// Frames from 00:00:00:00 to a BCD time (100 frames every three seconds); -1 for the
+// no-time marker or any byte that is not two decimal digits in range.
+int64_t bcd_time_frames(uint32_t time);

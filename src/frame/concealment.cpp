@@ -88,6 +88,12 @@ ChannelChoice channels_to_repair(int error_flags) {
 
 }  // namespace
 
+int damaged_channels(int error_flags) {
+    if (error_flags == 0) return 0;
+    const ChannelChoice choice = channels_to_repair(error_flags);
+    return (choice.left ? kDamagedLeft : 0) | (choice.right ? kDamagedRight : 0);
+}
+
 void conceal_errors(const uint8_t* source, uint8_t* target, int n, int error_flags) {
     if (source == nullptr || target == nullptr) return;
     // No frame yields more than its audio area; a larger count is not a frame's.

@@ -34,13 +34,6 @@ bool pack_time_is_void(int program_number) {
     return program_number == kPnoInvalid || program_number == kPnoLeadIn;
 }
 
-bool frame_has_subcode(const AudioFrame& frame) {
-    for (const SubcodePack& pack : frame.packs) {
-        if (pack_item(pack) != 0) return true;
-    }
-    return false;
-}
-
 void count_blank_frame(JobState* job) {
     job->no_subcode = 1;
     if (job->blank_frames < kBlankRunLimit) {

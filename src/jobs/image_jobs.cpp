@@ -1,26 +1,45 @@
 // Tape image and tape-to-tape copy: whole 5822-byte frames, subcode included, moved
-// without looking into the audio.
+// without looking into the audio. The first frame read is stored like every other, so
+// an image or a copy holds the tape frame for frame from where the job started.
 //
 // Image file ("<name>.img"): the frames exactly as the drive delivered them (audio area,
 // seven subcode packs, four sub-ID bytes, two format bytes), in tape order, with no
 // header, no trailer and no padding. Its size is 5822 times the number of frames; bytes
-// after the last whole frame are ignored when the image is read.
+// after the last whole frame are ignored when the image is read, and a write that fails
+// leaves the image cut back to its last whole frame.
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "frame/audio_frame.h"
+#include "frame/concealment.h"
 #include "frame/subcode_reader.h"
+#include "jobs/job_console.h"
 #include "jobs/jobs.h"
+#include "jobs/transfer_log.h"
+#include "jobs/transfer_report.h"
+#include "platform/files.h"
 #include "platform/keyboard.h"
 #include "scsi/aspi_transport.h"
+#include "scsi/sense_text.h"
 #include "scsi/tape_commands.h"
 
 namespace {
 
 constexpr char kImageSuffix[] = ".img";
 constexpr int kImageNameSize = kFileNameSize + sizeof kImageSuffix - 1;
+
+// One copy job: where its frames go, and what it did.
+struct Copy {
+    JobState* job;
+    FILE* image;  // the image written or read, nullptr for a tape copy
+    char name[kImageNameSize];
+    uint64_t frames_stored;
+    bool stop;  // ESC; kept apart from end_reached, which /STOPEOT clears per frame
+    TransferLog log;
+};
 
 void reset_live_status(JobState* job) {
     job->end_reached = 0;
@@ -42,34 +61,62 @@ const uint8_t* frame_bytes(const AudioFrame* frame) {
     return reinterpret_cast<const uint8_t*>(frame);
 }
 
-// ESC is kept apart from end_reached: under /STOPEOT the subcode reader clears that flag
-// after every frame, and the user's request must survive it.
-bool esc_pressed() {
-    return key_waiting() && read_key() == kKeyEsc;
+void poll_esc(Copy& c) {
+    if (key_waiting() && read_key() == kKeyEsc) {
+        c.stop = true;
+        log_stop_key(&c.log);
+    }
 }
 
+// The one place the tape-reading jobs take frames from.
 ScsiStatus read_tape_frame(const ScsiAddress& drive, AudioFrame* frame) {
     memset(frame, 0, sizeof *frame);
     return scsi_read_block(drive.adapter, drive.target, drive.lun, frame_bytes(frame), kFrameBytes);
 }
 
-// After a failed read that is not the end of the tape, /STOPEOT reads on: the damaged
-// frame is reported and not stored, and the copy goes on with the next one.
-bool read_on_after(ScsiStatus status, const JobState* job) {
-    return job->stop_at_eot && !scsi_tape_exhausted(status);
-}
-
-bool write_tape_frame(const ScsiAddress& drive, const AudioFrame* frame) {
+// 0 or the ScsiStatus of the failure.
+ScsiStatus write_tape_frame(const ScsiAddress& drive, const AudioFrame* frame) {
     return scsi_write_block(drive.adapter, drive.target, drive.lun, frame_bytes(frame),
-                            kFrameBytes) == 0;
+                            kFrameBytes);
 }
 
-void show_frame(const AudioFrame* frame, JobState* job) {
-    read_subcode(frame, job);
-    print_status_line(job);
+int damage_of(const AudioFrame& frame) {
+    const int channels = damaged_channels(frame_error_flags(frame));
+    return (channels & kDamagedLeft ? kDamageLeft : 0) |
+           (channels & kDamagedRight ? kDamageRight : 0);
 }
 
-// The first frame only brings the subcode reader up to date; it is never stored.
+void log_stored(Copy& c, const AudioFrame& frame) {
+    c.frames_stored++;
+    log_frame(&c.log, frame_facts(c.job, damage_of(frame), false), &frame, kFrameBytes);
+}
+
+// A damaged frame that /STOPEOT reads past is left out of the copy, but listed.
+void log_left_out(Copy& c) {
+    FrameFacts facts = frame_facts(c.job, kDamageUnreadable, false);
+    facts.start_id = false;
+    log_frame(&c.log, facts, nullptr, 0);
+}
+
+// The end of the recording ends a copy (an image quietly). Any other failure is reported;
+// /STOPEOT reads on past it, else it ends the job early. True when the copy goes on.
+bool read_failed(Copy& c, ScsiStatus status, const char* line) {
+    const bool image = c.image != nullptr;
+    if (!(image && scsi_tape_exhausted(status))) print_line(line, status);
+    if (scsi_tape_exhausted(status)) {
+        log_end(&c.log, END_RECORDING);
+        return false;
+    }
+    if (!c.job->stop_at_eot) {
+        log_read_error(&c.log, status);
+        return false;
+    }
+    log_left_out(c);
+    return true;
+}
+
+// The first frame only brings the subcode reader up to date before the output opens;
+// it is stored first.
 bool probe_input(JobState* job, AudioFrame* frame) {
     if (!scsi_ok(read_tape_frame(job->input, frame))) {
         printf("read audio block failed\n");
@@ -80,32 +127,64 @@ bool probe_input(JobState* job, AudioFrame* frame) {
     return true;
 }
 
-void report_image_write_failure(const char* name) {
-    printf("Writing %s failed: %s\n", name, strerror(errno));
+// The frame was decoded when it was read. False when it could not be stored (reported
+// here); the image then ends at the last whole frame.
+bool store_in_image(Copy& c, const AudioFrame& frame) {
+    show_status_line(c.job);
+    if (fwrite(&frame, kFrameBytes, 1, c.image) != 1) {
+        const int error = errno;
+        print_line("Writing %s failed: %s\n", c.name, strerror(error));
+        log_end(&c.log, END_WRITE_ERROR, strerror(error));
+        file_cut(c.image, c.frames_stored * kFrameBytes);
+        return false;
+    }
+    log_stored(c, frame);
+    return true;
 }
 
-// False when a frame could not be stored (reported here); the frames before it stay.
-bool copy_tape_to_image(JobState* job, FILE* image, const char* name) {
-    AudioFrame frame;
-    bool stop = false;
-    do {
-        if (esc_pressed()) stop = true;
-        ScsiStatus status = read_tape_frame(job->input, &frame);
-        if (!scsi_ok(status)) {
-            // The end of the recording ends the copy quietly; a damaged frame must not
-            // end an archive copy without a word.
-            if (scsi_tape_exhausted(status)) break;
-            printf("read audio block failed: %.8x\n", status);
-            if (!read_on_after(status, job)) break;
-            continue;
-        }
-        show_frame(&frame, job);
-        if (fwrite(&frame, kFrameBytes, 1, image) != 1) {
-            report_image_write_failure(name);
-            return false;
-        }
-    } while (!stop && !job->end_reached);
+bool store_on_tape(Copy& c, const AudioFrame& frame, const char* line) {
+    show_status_line(c.job);
+    const ScsiStatus status = write_tape_frame(c.job->output, &frame);
+    if (status != 0) {
+        print_line("%s", line);
+        char words[96];
+        scsi_status_words(status, words, sizeof words);
+        log_end(&c.log, END_WRITE_ERROR, words);
+        return false;
+    }
+    log_stored(c, frame);
     return true;
+}
+
+// The frame in hand (the probe) first, then the rest of the tape.
+void copy_tape_to_image(Copy& c, AudioFrame& frame) {
+    if (!store_in_image(c, frame)) return;
+    do {
+        poll_esc(c);
+        ScsiStatus status = read_tape_frame(c.job->input, &frame);
+        if (!scsi_ok(status)) {
+            if (read_failed(c, status, "read audio block failed: %.8x\n")) continue;
+            return;
+        }
+        read_subcode(&frame, c.job);
+        if (!store_in_image(c, frame)) return;
+    } while (!c.stop && !c.job->end_reached);
+    if (!c.stop) log_end(&c.log, END_RECORDING);
+}
+
+void copy_tape_to_tape(Copy& c, AudioFrame& frame) {
+    if (!store_on_tape(c, frame, "block write fail\n")) return;
+    do {
+        poll_esc(c);
+        ScsiStatus status = read_tape_frame(c.job->input, &frame);
+        if (!scsi_ok(status)) {
+            if (read_failed(c, status, "block read fail\n")) continue;
+            return;
+        }
+        read_subcode(&frame, c.job);
+        if (!store_on_tape(c, frame, "block write fail\n")) return;
+    } while (!c.stop && !c.job->end_reached);
+    if (!c.stop) log_end(&c.log, END_RECORDING);
 }
 
 // A long blank stretch inside an image ends the copy like the end of a recording; the
@@ -115,94 +194,116 @@ void report_records_left(FILE* image, const char* name) {
     if (here < 0 || fseek(image, 0, SEEK_END) != 0) return;
     long left = (ftell(image) - here) / kFrameBytes;
     if (left > 0) {
-        printf("\nEnd of recording: %ld more frames of %s not written (/STOPEOT writes them)\n",
-               left, name);
+        print_line("End of recording: %ld more frames of %s not written (/STOPEOT writes them)\n",
+                   left, name);
     }
 }
 
-// Whole records only: a short last record or a read error ends the copy.
-void copy_image_to_tape(JobState* job, FILE* image, const char* name) {
+// Whole records only: a short last record ends the copy. False when the image could not
+// be read at all (the job could not start).
+bool copy_image_to_tape(Copy& c) {
     AudioFrame frame;
-    bool stop = false;
     do {
-        if (esc_pressed()) stop = true;
+        poll_esc(c);
         memset(&frame, 0, sizeof frame);
-        if (fread(&frame, 1, kFrameBytes, image) != static_cast<size_t>(kFrameBytes)) {
-            if (ferror(image)) printf("Reading %s failed: %s\n", name, strerror(errno));
-            break;
+        if (fread(&frame, 1, kFrameBytes, c.image) != static_cast<size_t>(kFrameBytes)) {
+            if (!ferror(c.image)) {
+                log_end(&c.log, END_IMAGE_END);
+                return true;
+            }
+            const int error = errno;
+            print_line("Reading %s failed: %s\n", c.name, strerror(error));
+            log_end(&c.log, END_READ_ERROR, strerror(error));
+            return c.frames_stored > 0;
         }
-        show_frame(&frame, job);
-        if (!write_tape_frame(job->output, &frame)) {
-            printf("write block fail\n");
-            return;
-        }
-    } while (!stop && !job->end_reached);
-    if (!stop && job->end_reached) report_records_left(image, name);
+        read_subcode(&frame, c.job);
+        if (!store_on_tape(c, frame, "write block fail\n")) return true;
+    } while (!c.stop && !c.job->end_reached);
+    if (!c.stop) {
+        log_end(&c.log, END_RECORDING);
+        report_records_left(c.image, c.name);
+    }
+    return true;
 }
 
-void copy_tape_to_tape(JobState* job) {
-    AudioFrame frame;
-    bool stop = false;
-    do {
-        if (esc_pressed()) stop = true;
-        ScsiStatus status = read_tape_frame(job->input, &frame);
-        if (!scsi_ok(status)) {
-            printf("block read fail\n");
-            if (!read_on_after(status, job)) break;
-            continue;
-        }
-        show_frame(&frame, job);
-        if (!write_tape_frame(job->output, &frame)) {
-            printf("block write fail\n");
-            break;
-        }
-    } while (!stop && !job->end_reached);
+// Prints the job's heading with the image name, then opens the image; false (with the
+// message) when it cannot be opened, or is a folder.
+bool open_image(Copy& c, const char* heading, const char* mode) {
+    image_name(c.job, c.name);
+    printf(heading, c.name);
+    c.image = fopen(c.name, mode);
+    if (c.image && file_is_folder(c.image)) {
+        fclose(c.image);
+        c.image = nullptr;
+    }
+    if (!c.image) printf("Cannot open %s\n", c.name);
+    return c.image != nullptr;
 }
 
-// Prints the job's heading with the image name, then opens the image; nullptr (with
-// the message) when it cannot be opened.
-FILE* open_image(const JobState* job, const char* heading, const char* mode,
-                 char (&name)[kImageNameSize]) {
-    image_name(job, name);
-    printf(heading, name);
-    FILE* image = fopen(name, mode);
-    if (!image) printf("Cannot open %s\n", name);
-    return image;
+// The summary closes every job; the reading jobs also leave their records.
+int finish(Copy& c, const std::string& records_base) {
+    log_finish(&c.log);
+    if (!records_base.empty()) write_transfer_records(c.log, records_base);
+    print_line("%s", log_summary(c.log).c_str());
+    return log_ended_on_error(c.log) ? kJobEndedEarly : 0;
+}
+
+// A tape copy has no file to name its records after: they go to the current folder,
+// named after the time the copy began.
+std::string tape_copy_records_base(const TransferLog& log) {
+    const LocalTime& t = log.started;
+    char base[48];
+    snprintf(base, sizeof base, "DAT2DAT-%04d%02d%02d-%02d%02d%02d", t.year % 10000, t.month % 100,
+             t.day % 100, t.hour % 100, t.minute % 100, t.second % 100);
+    return base;
 }
 
 }  // namespace
 
 int dat_to_img(JobState* job) {
+    Copy c{};
+    c.job = job;
+    log_begin(&c.log, "DAT2IMG", nullptr, job);
     reset_live_status(job);
-    AudioFrame probe;
-    if (!probe_input(job, &probe)) return 1;
-
-    char name[kImageNameSize];
-    FILE* image = open_image(job, "Saving DAT tape in IMG file:%s\n", "w+b", name);
-    if (!image) return 1;
+    AudioFrame frame;
+    if (!probe_input(job, &frame)) return 1;
+    if (!open_image(c, "Saving DAT tape in IMG file:%s\n", "w+b")) return 1;
+    log_file_opened(&c.log, c.name);
+    // Unbuffered, so that a failed write is seen at the frame it hit.
+    setvbuf(c.image, nullptr, _IONBF, 0);
     job->end_reached = 0;
-    bool stored = copy_tape_to_image(job, image, name);
-    // The last buffered frames reach the file only here.
-    if (fclose(image) != 0 && stored) report_image_write_failure(name);
-    return 0;
+    copy_tape_to_image(c, frame);
+    if (fclose(c.image) != 0 && !log_ended_on_error(c.log)) {
+        log_end(&c.log, END_WRITE_ERROR, strerror(errno));
+    }
+    if (c.frames_stored == 0) {
+        remove(c.name);
+        log_file_removed(&c.log);
+    }
+    return finish(c, job->file_name);
 }
 
 int img_to_dat(JobState* job) {
+    Copy c{};
+    c.job = job;
+    log_begin(&c.log, "IMG2DAT", nullptr, job);
     reset_live_status(job);
-    char name[kImageNameSize];
     // The job only reads the image, and archived images are often read-only.
-    FILE* image = open_image(job, "Copying IMG file: %s to DAT tape\n", "rb", name);
-    if (!image) return 1;
+    if (!open_image(c, "Copying IMG file: %s to DAT tape\n", "rb")) return 1;
     job->end_reached = 0;
-    copy_image_to_tape(job, image, name);
-    fclose(image);
-    return 0;
+    const bool started = copy_image_to_tape(c);
+    fclose(c.image);
+    if (!started) return 1;
+    return finish(c, "");
 }
 
 int dat_to_dat(JobState* job) {
+    Copy c{};
+    c.job = job;
+    log_begin(&c.log, "DAT2DAT", nullptr, job);
     reset_live_status(job);
-    AudioFrame probe;
-    if (!probe_input(job, &probe)) return 1;
-    copy_tape_to_tape(job);
-    return 0;
+    AudioFrame frame;
+    if (!probe_input(job, &frame)) return 1;
+    copy_tape_to_tape(c, frame);
+    return finish(c, tape_copy_records_base(c.log));
 }

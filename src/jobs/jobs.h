@@ -11,3 +11,7 @@ int wav_to_dat(JobState* job);
 int dat_to_img(JobState* job);
 int img_to_dat(JobState* job);
 int dat_to_dat(JobState* job);
+
+// Whether the output folder of the job that will run can take files: 0, or 1 after a
+// line saying why. The reading jobs write files; the others need nothing.
+int check_job_output(const JobState* job);

@@ -4,23 +4,29 @@
 //
 // A track ends at a change of the sampling rate and, with /STARTID, at a start ID, but
 // never within its first 300 frames: an early start ID is ignored, an early rate change
-// restarts the track at the new rate. One frame is in flight: each pass stores the frame
-// in hand, then reads the next.
-
-#include <sys/types.h>
-#include <unistd.h>
+// restarts the track at the new rate (and says how many frames that drops). A rate that
+// lasts fewer than 4 frames is a damaged format byte, not a change: those frames are
+// stored in the track's format and counted as damaged. The first frame read is stored
+// like every other. One frame is in hand: each pass stores it, then takes the next, from
+// the frames read ahead for a rate check or from the drive.
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <random>
+#include <string>
 
 #include "frame/audio_frame.h"
 #include "frame/concealment.h"
 #include "frame/long_play.h"
 #include "frame/subcode_reader.h"
+#include "jobs/job_console.h"
 #include "jobs/jobs.h"
+#include "jobs/transfer_log.h"
+#include "jobs/transfer_report.h"
 #include "jobs/wav_header.h"
+#include "platform/files.h"
 #include "platform/keyboard.h"
 #include "playback/wave_out_queue.h"
 #include "scsi/aspi_transport.h"
@@ -30,6 +36,7 @@ namespace {
 
 constexpr uint32_t kReadyTimeoutMs = 10000;
 constexpr int kHoldOffFrames = 300;
+constexpr int kRateRunFrames = 4;  // frames in a row at a new rate that make a change
 constexpr int32_t kPlaybackBufferCount = 24;
 constexpr uint32_t kPlaybackBufferBytes = 16384;
 constexpr char kSpinner[] = "|/-\\";
@@ -39,11 +46,22 @@ constexpr char kDataLimitVariable[] = "TERVANO_WAV_DATA_LIMIT";
 // The base name, a track number of up to ten digits and ".wav".
 constexpr int kWavNameSize = kFileNameSize + 16;
 
+struct AheadFrame {
+    AudioFrame frame;
+    ScsiStatus status;
+};
+
 struct Extraction {
     JobState* job;
     ParamBlock* params;
     bool playback;
-    AudioFrame frame;                // every read goes here
+    bool bwf;
+    AudioFrame frame;       // the frame in hand
+    bool frame_unreadable;  // its read failed and /STOPEOT reads on: it holds zeros
+    bool frame_rate_blip;   // its rate lasts fewer than kRateRunFrames frames
+    bool frame_start_id;    // it begins a start-ID run (before the hold-off clears that)
+    AheadFrame ahead[kRateRunFrames - 1];  // read ahead for a rate check, in tape order
+    int ahead_count;
     uint8_t pcm[kLongPlayPcmBytes];  // the frame in hand as 16-bit stereo
     int track_number;
     int track_frames;      // frames read since the track began or restarted
@@ -53,10 +71,13 @@ struct Extraction {
     int track_sample_bits;  // 16, or 12 for a long-play track
     FILE* file;
     char name[kWavNameSize];
+    char reference_stem[48];  // the Broadcast Wave reference, less the track number
     // ESC (Ctrl-C and SIGTERM arrive as ESC), a tape that has nothing more to give, or a
     // file that takes no more data. Kept apart from end_reached, which /STOPEOT clears
     // after every frame.
     bool stop;
+    bool started;  // the first track has been opened
+    TransferLog log;
 };
 
 void reset_live_status(JobState* job) {
@@ -81,27 +102,74 @@ void take_data_limit_from_environment() {
     }
 }
 
-ScsiStatus read_frame(Extraction& x) {
+// The one place frames come from.
+ScsiStatus read_from_drive(const Extraction& x, AudioFrame* frame) {
     const ScsiAddress& drive = x.job->input;
     return scsi_read_block(drive.adapter, drive.target, drive.lun,
-                           reinterpret_cast<uint8_t*>(&x.frame), kFrameBytes);
+                           reinterpret_cast<uint8_t*>(frame), kFrameBytes);
+}
+
+// The next frame in tape order into the frame in hand.
+ScsiStatus take_frame(Extraction& x) {
+    if (x.ahead_count == 0) return read_from_drive(x, &x.frame);
+    x.frame = x.ahead[0].frame;
+    const ScsiStatus status = x.ahead[0].status;
+    for (int i = 1; i < x.ahead_count; ++i) x.ahead[i - 1] = x.ahead[i];
+    x.ahead_count--;
+    return status;
+}
+
+// Frame i after the one in hand (0 = the next), read ahead when needed; nullptr when a
+// read before it or of it failed: nothing is read past a failure.
+const AudioFrame* peek_frame(Extraction& x, int i) {
+    for (int j = 0; j <= i; ++j) {
+        if (j == x.ahead_count) {
+            x.ahead[j].status = read_from_drive(x, &x.ahead[j].frame);
+            x.ahead_count++;
+        }
+        if (!scsi_ok(x.ahead[j].status)) return nullptr;
+    }
+    return &x.ahead[i].frame;
+}
+
+// The frame in hand is at another rate than the track: a change only when the next
+// frames carry the same rate, kRateRunFrames in all.
+bool rate_blip(Extraction& x) {
+    for (int i = 0; i < kRateRunFrames - 1; ++i) {
+        const AudioFrame* next = peek_frame(x, i);
+        if (!next || !frame_has_subcode(*next) || frame_rate_code(*next) != x.job->rate_code) {
+            return true;
+        }
+    }
+    return false;
 }
 
 // A failed read ends the job; with /STOPEOT it does not (read_subcode clears end_reached
 // again and the buffer goes on as the transport left it, zeros), unless the drive says
 // the recorded data or the medium has ended, where reading on would fail for ever.
-void read_next_frame(Extraction& x, const char* stage) {
-    ScsiStatus status = read_frame(x);
+void read_next_frame(Extraction& x) {
+    const ScsiStatus status = take_frame(x);
+    x.frame_unreadable = false;
+    x.frame_rate_blip = false;
     if (!scsi_ok(status)) {
-        printf("%s read audio block failed: %x\n", stage, status);
+        print_line("loop2 read audio block failed: %x\n", status);
         x.job->end_reached = 1;
-        if (!x.job->stop_at_eot || scsi_tape_exhausted(status)) x.stop = true;
+        if (scsi_tape_exhausted(status)) {
+            log_end(&x.log, END_RECORDING);
+            x.stop = true;
+        } else if (!x.job->stop_at_eot) {
+            log_read_error(&x.log, status);
+            x.stop = true;
+        } else {
+            x.frame_unreadable = true;
+        }
     }
     read_subcode(&x.frame, x.job);
+    x.frame_start_id = x.job->new_start_id != 0;
 }
 
 bool probe_tape(Extraction& x) {
-    if (!scsi_ok(read_frame(x))) {
+    if (!scsi_ok(read_from_drive(x, &x.frame))) {
         printf("first read audio block failed\n");
         return false;
     }
@@ -109,10 +177,11 @@ bool probe_tape(Extraction& x) {
     return true;
 }
 
-// After a rewind the tape starts with frames that carry no subcode.
+// After a rewind the tape starts with frames that carry no subcode; the first frame
+// that has some opens track 1.
 bool scan_past_lead_in(Extraction& x) {
     for (uint32_t n = 0; x.job->no_subcode == 1; ++n) {
-        ScsiStatus status = read_frame(x);
+        ScsiStatus status = read_from_drive(x, &x.frame);
         if (!scsi_ok(status)) {
             printf("leadin read audio block failed: 0x%.8x\n", status);
             return false;
@@ -124,27 +193,98 @@ bool scan_past_lead_in(Extraction& x) {
     return true;
 }
 
-void report_write_failure(const Extraction& x) {
-    printf("Writing %s failed: %s\n", x.name, strerror(errno));
+void write_failed(Extraction& x) {
+    const int error = errno;
+    print_line("Writing %s failed: %s\n", x.name, strerror(error));
+    log_end(&x.log, END_WRITE_ERROR, strerror(error));
+    x.stop = true;
+}
+
+bool is_program_number(int pno) {
+    return pno != 0 && pno != kPnoInvalid && pno != kPnoLeadIn && pno != kPnoLeadOut;
+}
+
+bool bcd_in_range(uint32_t byte, uint32_t low, uint32_t high) {
+    const uint32_t value = (byte >> 4) * 10 + (byte & 0x0F);
+    return (byte >> 4) <= 9 && (byte & 0x0F) <= 9 && value >= low && value <= high;
+}
+
+// A date pack's BCD year has two digits; DAT recorders date from the late 1980s.
+// The weekday is not used here.
+bool date_pack_time(uint32_t ymd, uint32_t hms, LocalTime* t) {
+    const uint32_t y = ymd >> 16, mo = (ymd >> 8) & 0xFF, d = ymd & 0xFF;
+    const uint32_t h = hms >> 16, mi = (hms >> 8) & 0xFF, s = hms & 0xFF;
+    if (ymd == 0 || !bcd_in_range(y, 0, 99) || !bcd_in_range(mo, 1, 12) ||
+        !bcd_in_range(d, 1, 31) || !bcd_in_range(h, 0, 23) || !bcd_in_range(mi, 0, 59) ||
+        !bcd_in_range(s, 0, 59)) {
+        return false;
+    }
+    auto value = [](uint32_t b) { return static_cast<int>((b >> 4) * 10 + (b & 0x0F)); };
+    const int yy = value(y);
+    *t = {yy >= 80 ? 1900 + yy : 2000 + yy, value(mo), value(d), value(h), value(mi), value(s), 0};
+    return true;
+}
+
+// What the bext chunk says about the open file, from the tracks logged in it so far.
+BextFacts bext_facts(const Extraction& x) {
+    BextFacts b{};
+    b.long_play = x.track_sample_bits == 12;
+    b.origination = x.log.started;
+    snprintf(b.reference, sizeof b.reference, "%.23sT%03d", x.reference_stem,
+             x.track_number % 1000);
+    const int file = static_cast<int>(x.log.files.size()) - 1;
+    bool dated = false;
+    bool timed = false;
+    for (const TrackLog& t : x.log.tracks) {
+        if (t.file != file) continue;
+        if (b.program == 0) b.program = t.program;
+        if (!dated) dated = date_pack_time(t.date_ymd, t.date_hms, &b.origination);
+        const int64_t frames = bcd_time_frames(t.first_abs);
+        if (!timed && frames >= 0) {
+            // 100 frames are three seconds.
+            b.time_reference =
+                static_cast<uint64_t>(frames) * wav_rate_hz(x.job->file_rate_code) * 3 / 100;
+            timed = true;
+        }
+    }
+    return b;
+}
+
+int write_header(Extraction& x, uint32_t data_length) {
+    if (!x.bwf) return write_wav_header(x.file, data_length, x.job->file_rate_code);
+    const BextFacts bext = bext_facts(x);
+    return write_wav_header(x.file, data_length, x.job->file_rate_code, &bext);
+}
+
+// A file that never got its header or a frame is removed, not left behind empty.
+void remove_empty_file(Extraction& x) {
+    fclose(x.file);
+    x.file = nullptr;
+    remove(x.name);
+    log_file_removed(&x.log);
 }
 
 bool open_wav_file(Extraction& x) {
     if (!wav_file_name(x.name, sizeof x.name, x.job->file_name, x.track_number)) {
-        printf("File name too long: %s%d.wav\n", x.job->file_name, x.track_number);
+        print_line("File name too long: %s%d.wav\n", x.job->file_name, x.track_number);
+        log_end(&x.log, END_WRITE_ERROR, "file name too long");
         return false;
     }
     printf("\n - saving audio track# %d in file:%s              \n", x.track_number, x.name);
+    status_line_closed();
     x.file = fopen(x.name, "w+b");
     if (!x.file) {
+        const int error = errno;
         printf("Cannot open %s\n", x.name);
+        log_end(&x.log, END_WRITE_ERROR, std::string(x.name) + ": " + strerror(error));
         return false;
     }
+    log_file_opened(&x.log, x.name);
     // Unbuffered, so that a failed write shows at once and the byte count stays true.
     setvbuf(x.file, nullptr, _IONBF, 0);
-    if (fseek(x.file, 0, SEEK_SET) != 0 || write_wav_header(x.file, 0, x.job->file_rate_code)) {
-        report_write_failure(x);
-        fclose(x.file);
-        x.file = nullptr;
+    if (fseek(x.file, 0, SEEK_SET) != 0 || write_header(x, 0)) {
+        write_failed(x);
+        remove_empty_file(x);
         return false;
     }
     return true;
@@ -153,13 +293,16 @@ bool open_wav_file(Extraction& x) {
 // The final header counts the bytes stored; the file is cut there, since a restart at a
 // new rate can leave older, longer data behind them.
 void close_wav_file(Extraction& x) {
-    bool ok = fseek(x.file, 0, SEEK_SET) == 0 &&
-              write_wav_header(x.file, x.track_bytes, x.job->file_rate_code) == 0;
-    off_t length = static_cast<off_t>(kWavHeaderBytes) + static_cast<off_t>(x.track_bytes);
-    ok = ftruncate(fileno(x.file), length) == 0 && ok;
+    if (x.track_bytes == 0) {
+        remove_empty_file(x);
+        return;
+    }
+    bool ok = fseek(x.file, 0, SEEK_SET) == 0 && write_header(x, x.track_bytes) == 0;
+    const uint64_t length = static_cast<uint64_t>(wav_header_bytes(x.bwf)) + x.track_bytes;
+    ok = file_cut(x.file, length) == 0 && ok;
     ok = fclose(x.file) == 0 && ok;
     x.file = nullptr;
-    if (!ok) report_write_failure(x);
+    if (!ok) write_failed(x);
 }
 
 bool open_playback(Extraction& x) {
@@ -169,8 +312,9 @@ bool open_playback(Extraction& x) {
     buffer_size = kPlaybackBufferBytes;
     int result = wave_out_init(x.rate_hz);
     if (result != 0) {
-        printf("wave out init failed: %d\n", result);
+        print_line("wave out init failed: %d\n", result);
         wave_out_wrapup(1);
+        log_end(&x.log, END_PLAYBACK_ERROR, "wave out init failed: " + std::to_string(result));
         return false;
     }
     return true;
@@ -187,10 +331,14 @@ void close_playback(Extraction& x) {
     wave_out_wrapup(0);
 }
 
+// A rate blip that opens a track (it carried a start ID) leaves the track's format as
+// it was.
 void take_track_rate(Extraction& x) {
-    x.job->file_rate_code = x.job->rate_code;
-    x.track_sample_bits = x.job->sample_bits;
-    x.rate_hz = wav_rate_hz(x.job->rate_code);
+    if (!x.frame_rate_blip) {
+        x.job->file_rate_code = x.job->rate_code;
+        x.track_sample_bits = x.job->sample_bits;
+    }
+    x.rate_hz = wav_rate_hz(x.job->file_rate_code);
     x.track_bytes = 0;
 }
 
@@ -213,8 +361,10 @@ void close_track(Extraction& x) {
 }
 
 // The track begins again at the rate of the frame in hand; what it stored so far is
-// dropped (overwritten in the file). False when the playback device cannot be reopened.
+// dropped (overwritten in the file), and the console says so. False when the playback
+// device cannot be reopened.
 bool restart_track(Extraction& x) {
+    const int frames = x.track_frames;
     take_track_rate(x);
     x.track_frames = 0;
     x.track_program = 0;
@@ -223,25 +373,31 @@ bool restart_track(Extraction& x) {
         close_playback(x);
         return open_playback(x);
     }
-    if (fseek(x.file, 0, SEEK_SET) != 0 || write_wav_header(x.file, 0, x.job->file_rate_code)) {
-        report_write_failure(x);
-        x.stop = true;
-    }
+    log_drop_file_tracks(&x.log);
+    print_line(
+        " - the sampling rate changed to %u Hz within the first %d frames of track# %d: "
+        "the track starts again, %d frames dropped\n",
+        x.rate_hz, kHoldOffFrames, x.track_number, frames);
+    if (fseek(x.file, 0, SEEK_SET) != 0 || write_header(x, 0)) write_failed(x);
     return true;
 }
 
 // Bytes per frame come from the frame in hand, so a change of quantization inside a
 // track never copies more than the frame holds. A frame without subcode (blank tape, or
-// the zeros of a failed read under /STOPEOT) has no format of its own and is stored in
-// the track's, so that the track's timing stays true.
+// the zeros of a failed read under /STOPEOT) has no format of its own, and a rate blip
+// a damaged one: both are stored in the track's, so that the track's timing stays true.
+bool in_track_format(const Extraction& x) {
+    return x.job->no_subcode || x.frame_rate_blip;
+}
+
 bool frame_is_long_play(const Extraction& x) {
-    const int bits = x.job->no_subcode ? x.track_sample_bits : x.job->sample_bits;
+    const int bits = in_track_format(x) ? x.track_sample_bits : x.job->sample_bits;
     return bits == 12;
 }
 
 int frame_pcm_bytes(const Extraction& x) {
     if (frame_is_long_play(x)) return kLongPlayPcmBytes;
-    const int rate_code = x.job->no_subcode ? x.job->file_rate_code : x.job->rate_code;
+    const int rate_code = in_track_format(x) ? x.job->file_rate_code : x.job->rate_code;
     return audio_bytes_per_frame(rate_code, 16);
 }
 
@@ -253,20 +409,36 @@ int convert_frame(Extraction& x) {
 }
 
 // The drive flags damaged audio in sub-ID byte 3; only 16-bit frames can be repaired.
-void report_damage(Extraction& x, int bytes) {
+// True when the frame was repaired.
+bool report_damage(Extraction& x, int bytes) {
     int flags = frame_error_flags(x.frame);
-    if (flags == 0) return;
+    if (flags == 0) return false;
     printf("\n - Error detected in data buffer ... ");
     if (x.job->input_drive_kind == 0) {
         if (flags & kErrorLeft) printf(": LEFT channel");
         if (flags & kErrorRight) printf(": RIGHT channel");
     }
-    if (!frame_is_long_play(x) && x.job->error_correct) {
+    const bool repair = !frame_is_long_play(x) && x.job->error_correct;
+    if (repair) {
         printf("attempting to correct\n");
         conceal_errors(x.frame.audio, x.pcm, bytes, flags);
     } else {
         printf("\n");
     }
+    status_line_closed();
+    return repair;
+}
+
+void log_stored_frame(Extraction& x, int bytes, bool repaired) {
+    const int channels = damaged_channels(frame_error_flags(x.frame));
+    int damage =
+        (channels & kDamagedLeft ? kDamageLeft : 0) | (channels & kDamagedRight ? kDamageRight : 0);
+    if (x.frame_unreadable) damage |= kDamageUnreadable;
+    if (x.frame_rate_blip) damage |= kDamageRate;
+    FrameFacts facts = frame_facts(x.job, damage, repaired);
+    facts.start_id = x.frame_start_id;
+    facts.long_play = frame_is_long_play(x);
+    log_frame(&x.log, facts, x.pcm, static_cast<size_t>(bytes));
 }
 
 // False when the file takes no more (reported): the job then ends in order.
@@ -275,12 +447,12 @@ bool store_pcm(Extraction& x, int bytes) {
         output_waveout(x.pcm, static_cast<uint32_t>(bytes), x.params);
         return true;
     }
-    size_t written = fwrite(x.pcm, 1, static_cast<size_t>(bytes), x.file);
-    // Only whole sample pairs are counted; the close cuts off a partial one.
-    x.track_bytes += static_cast<uint32_t>(written - written % 4);
-    if (written == static_cast<size_t>(bytes)) return true;
-    report_write_failure(x);
-    x.stop = true;
+    // Only whole frames count; the close cuts off a partial one.
+    if (fwrite(x.pcm, static_cast<size_t>(bytes), 1, x.file) == 1) {
+        x.track_bytes += static_cast<uint32_t>(bytes);
+        return true;
+    }
+    write_failed(x);
     return false;
 }
 
@@ -289,11 +461,14 @@ bool store_pcm(Extraction& x, int bytes) {
 bool file_full(const Extraction& x) {
     if (x.playback || x.track_bytes == 0) return false;
     uint64_t after = static_cast<uint64_t>(x.track_bytes) + frame_pcm_bytes(x);
-    return after > wav_data_limit();
+    return after > wav_data_limit(x.bwf);
 }
 
 void poll_keys(Extraction& x) {
-    if (key_waiting() && read_key() == kKeyEsc) x.stop = true;
+    if (key_waiting() && read_key() == kKeyEsc) {
+        x.stop = true;
+        log_stop_key(&x.log);
+    }
 }
 
 // A frame without subcode (blank tape, or the zeros of a failed read under /STOPEOT)
@@ -301,10 +476,6 @@ void poll_keys(Extraction& x) {
 // compared with the next recorded frame.
 bool rate_differs(const JobState* job) {
     return !job->no_subcode && job->rate_code != job->file_rate_code;
-}
-
-bool is_program_number(int pno) {
-    return pno != 0 && pno != kPnoInvalid && pno != kPnoLeadIn && pno != kPnoLeadOut;
 }
 
 void note_track_program(Extraction& x) {
@@ -337,19 +508,25 @@ bool run_frame_loop(Extraction& x) {
     x.track_frames = 0;
     x.track_program = 0;
     while (track_goes_on(x)) {
-        print_status_line(job);
+        show_status_line(job);
         int bytes = convert_frame(x);
-        report_damage(x, bytes);
+        const bool repaired = report_damage(x, bytes);
         if (!store_pcm(x, bytes)) break;
+        log_stored_frame(x, bytes, repaired);
         note_track_program(x);
-        read_next_frame(x, "loop2");
+        read_next_frame(x);
         x.track_frames++;
         poll_keys(x);
         // The frame that ends the job is never stored: it must not restart the track and
         // drop what the track holds.
+        if (job->end_reached && !x.stop) log_end(&x.log, END_RECORDING);
         if (job->end_reached || x.stop) break;
         if (job->new_start_id && x.track_frames < kHoldOffFrames) job->new_start_id = 0;
         if (rate_differs(job)) {
+            if (rate_blip(x)) {
+                x.frame_rate_blip = true;
+                continue;
+            }
             if (x.track_frames >= kHoldOffFrames || other_program_began(x)) break;
             if (!restart_track(x)) return false;
         }
@@ -357,24 +534,27 @@ bool run_frame_loop(Extraction& x) {
     return true;
 }
 
-// 0 when the tape has been read to its end; 1 when a file or the playback device
-// could not be opened.
+// 0 when the tracks have been read; 1 when the first could not be opened.
 int extract_tracks(Extraction& x) {
     JobState* job = x.job;
-    bool first_pass = true;
     for (;;) {
-        if (!open_track(x)) return 1;
-        // The probe frame, or the last frame of the lead-in, is not stored.
-        if (first_pass) {
-            first_pass = false;
-            read_next_frame(x, "loop1");
-            if (!x.stop && rate_differs(job) && !restart_track(x)) return 1;
-        }
-        if (!x.stop && !run_frame_loop(x)) return 1;
+        if (!open_track(x)) return x.started ? 0 : 1;
+        x.started = true;
+        if (!x.stop && !run_frame_loop(x)) return 0;
         close_track(x);
         x.track_number++;
         if (job->end_reached || x.stop) return 0;
     }
+}
+
+// "TRV", the transfer's start as yyyymmddhhmmss and six random hexadecimal digits: with
+// the track number, unique to each file.
+void make_reference_stem(Extraction& x) {
+    const LocalTime& t = x.log.started;
+    std::random_device random;
+    snprintf(x.reference_stem, sizeof x.reference_stem, "TRV%04d%02d%02d%02d%02d%02d%06X",
+             t.year % 10000, t.month % 100, t.day % 100, t.hour % 100, t.minute % 100,
+             t.second % 100, random() & 0xFFFFFF);
 }
 
 }  // namespace
@@ -385,7 +565,10 @@ int tape_to_wav(JobState* job, ParamBlock* params) {
     x.job = job;
     x.params = params;
     x.playback = job->wave_out != 0;
+    x.bwf = job->bwf != 0 && !x.playback;
     x.track_number = 1;
+    log_begin(&x.log, "TERVANO", "audio_md5", job);
+    make_reference_stem(x);
 
     reset_live_status(job);
     if (!probe_tape(x)) return 1;
@@ -393,5 +576,11 @@ int tape_to_wav(JobState* job, ParamBlock* params) {
     const ScsiAddress& drive = job->input;
     scsi_wait_ready(drive.adapter, drive.target, drive.lun, kReadyTimeoutMs);
     job->end_reached = 0;
-    return extract_tracks(x);
+    x.frame_start_id = job->new_start_id != 0;
+    if (extract_tracks(x) != 0) return 1;
+
+    log_finish(&x.log);
+    if (!x.playback) write_transfer_records(x.log, job->file_name);
+    print_line("%s", log_summary(x.log).c_str());
+    return log_ended_on_error(x.log) ? kJobEndedEarly : 0;
 }

@@ -1,5 +1,7 @@
 #include "jobs/wav_header.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -30,6 +32,15 @@ void put_tag(uint8_t* at, const char* tag) {
     memcpy(at, tag, strlen(tag));
 }
 
+// Text fields are ASCII padded with NUL bytes; a longer text is cut to the field.
+void put_text(uint8_t* at, size_t size, const char* text) {
+    memset(at, 0, size);
+    memcpy(at, text, std::min(size, strlen(text)));
+}
+
+constexpr uint32_t kBextDataBytes = kBextChunkBytes - 8;
+constexpr uint16_t kBextVersion = 1;
+
 }  // namespace
 
 uint32_t wav_rate_hz(int rate_code) {
@@ -59,10 +70,49 @@ void build_wav_header(uint8_t (&header)[kWavHeaderBytes], uint32_t data_length, 
     put_le32(&header[40], data_length);
 }
 
-int write_wav_header(FILE* file, uint32_t data_length, int rate_code) {
+void build_bext_chunk(uint8_t (&chunk)[kBextChunkBytes], int rate_code, const BextFacts& facts) {
+    memset(chunk, 0, sizeof chunk);
+    put_tag(&chunk[0], "bext");
+    put_le32(&chunk[4], kBextDataBytes);
+    uint8_t* data = &chunk[8];
+    char text[96];
+    if (facts.program != 0) {
+        snprintf(text, sizeof text, "DAT program %x", facts.program);
+    } else {
+        snprintf(text, sizeof text, "DAT tape");
+    }
+    put_text(&data[0], 256, text);
+    put_text(&data[256], 32, "TERVANO");
+    put_text(&data[288], 32, facts.reference);
+    const LocalTime& t = facts.origination;
+    snprintf(text, sizeof text, "%04d-%02d-%02d", t.year % 10000, t.month % 100, t.day % 100);
+    put_text(&data[320], 10, text);
+    snprintf(text, sizeof text, "%02d:%02d:%02d", t.hour % 100, t.minute % 100, t.second % 100);
+    put_text(&data[330], 8, text);
+    put_le32(&data[338], static_cast<uint32_t>(facts.time_reference));
+    put_le32(&data[342], static_cast<uint32_t>(facts.time_reference >> 32));
+    put_le16(&data[346], kBextVersion);
+    snprintf(text, sizeof text, "A=PCM,F=%u,W=16,M=stereo,T=DAT tape%s\r\n", wav_rate_hz(rate_code),
+             facts.long_play ? ", long play" : "");
+    put_text(&data[602], kBextDataBytes - 602, text);
+}
+
+int wav_header_bytes(bool bwf) {
+    return bwf ? kBwfHeaderBytes : kWavHeaderBytes;
+}
+
+int write_wav_header(FILE* file, uint32_t data_length, int rate_code, const BextFacts* bext) {
     uint8_t header[kWavHeaderBytes];
     build_wav_header(header, data_length, rate_code);
-    return fwrite(header, sizeof header, 1, file) == 1 ? 0 : -1;
+    if (!bext) return fwrite(header, sizeof header, 1, file) == 1 ? 0 : -1;
+    put_le32(&header[4], data_length + kRiffOverheadBytes + kBextChunkBytes);
+    uint8_t chunk[kBextChunkBytes];
+    build_bext_chunk(chunk, rate_code, *bext);
+    constexpr size_t kBeforeData = 36;
+    const bool ok = fwrite(header, kBeforeData, 1, file) == 1 &&
+                    fwrite(chunk, sizeof chunk, 1, file) == 1 &&
+                    fwrite(header + kBeforeData, kWavHeaderBytes - kBeforeData, 1, file) == 1;
+    return ok ? 0 : -1;
 }
 
 bool wav_file_name(char* name, size_t size, const char* base, int track_number) {
@@ -70,8 +120,9 @@ bool wav_file_name(char* name, size_t size, const char* base, int track_number) 
     return length >= 0 && static_cast<size_t>(length) < size;
 }
 
-uint32_t wav_data_limit() {
-    return g_data_limit;
+uint32_t wav_data_limit(bool bwf) {
+    return bwf ? std::min<uint32_t>(g_data_limit, kWavMaxDataBytes - kBextChunkBytes)
+               : g_data_limit;
 }
 
 void wav_set_data_limit(uint32_t bytes) {

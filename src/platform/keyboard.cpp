@@ -20,6 +20,8 @@ const KeySource* key_source = nullptr;
 
 // Written by signal handlers.
 volatile sig_atomic_t esc_pending = 0;
+volatile sig_atomic_t pending_signal = 0;  // the signal that queued the pending ESC
+int taken_signal = 0;                      // the signal whose ESC the job took
 volatile sig_atomic_t terminal_changed = 0;
 termios saved_terminal_mode;
 
@@ -79,6 +81,7 @@ void enter_key_mode() {
 // taken the first means the job is not listening: stop the old way.
 void on_stop_signal(int sig) {
     if (!esc_pending) {
+        pending_signal = sig;
         esc_pending = 1;
         return;
     }
@@ -197,6 +200,8 @@ void keyboard_begin() {
     if (keyboard_active) return;
     keyboard_active = true;
     esc_pending = 0;
+    pending_signal = 0;
+    taken_signal = 0;
     lookahead = -1;
     stdin_used_up = false;
     if (!exit_hook_installed) exit_hook_installed = atexit(restore_terminal) == 0;
@@ -220,6 +225,7 @@ int key_waiting() {
 
 int read_key() {
     if (esc_pending) {
+        taken_signal = pending_signal;
         esc_pending = 0;
         return kKeyEsc;
     }
@@ -234,4 +240,8 @@ const KeySource* keyboard_set_source(const KeySource* source) {
     const KeySource* previous = key_source;
     key_source = source;
     return previous;
+}
+
+int keyboard_stop_signal() {
+    return taken_signal;
 }

@@ -12,6 +12,10 @@ void keyboard_end();
 int key_waiting();  // non-zero when a key can be read without blocking
 int read_key();     // one key, without echo; -1 when none
 
+// The signal (SIGINT, SIGTERM or SIGHUP) whose ESC read_key has handed out since
+// keyboard_begin, 0 when none: a job ended by it exits as the shell would report it.
+int keyboard_stop_signal();
+
 // Tests replace the console with a queue of keys.
 struct KeySource {
     int (*waiting)();

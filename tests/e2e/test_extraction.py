@@ -1,8 +1,8 @@
 """Tape to WAV extraction, end to end: cassettes composed here, read by the program through
 vdat, and the WAV files compared byte for byte with the PCM the composer computes.
 
-The probe frame (or the last frame of the lead-in scan) is never stored, so a file
-starts with the second frame read. TERVANO_TIME_SCALE makes the run's waits cost
+The first frame read (after /REWIND, the first that carries subcode) is stored like
+every other. TERVANO_TIME_SCALE makes the run's waits cost
 milliseconds.
 """
 
@@ -22,6 +22,10 @@ def wav_file(pcm, rate_hz):
     header = struct.pack('<4sI8sIHHIIHH4sI', b'RIFF', len(pcm) + 36, b'WAVEfmt ', 16, 1, 2,
                          rate_hz, rate_hz * 4, 4, 16, b'data', len(pcm))
     return header + pcm
+
+
+def fmt_time(time):
+    return ':'.join('%02d' % v for v in time)
 
 
 def saving_line(track, name):
@@ -45,11 +49,13 @@ def tone(dropouts_left=(), dropouts_right=()):
 
 
 class Extraction(unittest.TestCase):
-    def extract(self, tape, options=(), drive=None, env=None, stdin=b'', base='Take'):
-        """Runs /TERVANO on a cassette in a Python drive at 0:4; returns exit code and
-        console text."""
+    def extract(self, tape, options=(), drive=None, env=None, stdin=b'', base='Take',
+                before=print):
+        """Runs /TERVANO on a cassette in a Python drive at 0:4 after before(bay); returns
+        exit code and console text."""
         self.bay = dc.Bay()  # kept: its folder goes with it
         self.bay.add('0:4', cassette=self.bay.cassette('tape.dat', tape), **(drive or {}))
+        before(self.bay)
         self.base = self.bay.file(base)
         return dc.run(['/TERVANO', self.base, '/INPUTID', '0:4'] + list(options), self.bay,
                       env=dict(FAST, **(env or {})), stdin=stdin)
@@ -64,11 +70,11 @@ class Extraction(unittest.TestCase):
     def test_where_tracks_begin_and_end(self):
         # Start IDs exactly 300 frames after the start of the track before them.
         at_300 = [program(n, count, 400 * n, rate=dc.RATE_44K, start_id_frames=100)
-                  for n, count in ((1, 301), (2, 300), (3, 40))]
+                  for n, count in ((1, 300), (2, 300), (3, 40))]
         # Program 2 starts 200 frames after the first stored frame, program 3 600 after.
-        at_200 = [frame for n, first, count in ((1, 0, 201), (2, 201, 400), (3, 601, 40))
+        at_200 = [frame for n, first, count in ((1, 0, 200), (2, 200, 400), (3, 600, 40))
                   for frame in program(n, count, first, start_id_frames=10)]
-        early = program(1, 101) + program(1, 50, rate=dc.RATE_44K)
+        early = program(1, 100) + program(1, 50, rate=dc.RATE_44K)
         late = program(1, 501) + program(1, 50, rate=dc.RATE_44K)
         # A short program at another rate between two others is a file of its own.
         short = (program(1, 400, rate=dc.RATE_44K) + program(2, 150, 400) +
@@ -77,30 +83,31 @@ class Extraction(unittest.TestCase):
         # A change of quantization at one rate is no new track.
         mixed = (program(1, 3, rate=dc.RATE_32K) + program(1, 2, 3, long_play=True) +
                  program(1, 2, 5, rate=dc.RATE_32K))
-        probe_48k = program(1, 1) + program(1, 3, 1, rate=dc.RATE_44K)
+        # Four frames in a row at a new rate are a change; fewer are damage.
+        run_of_4 = program(1, 1) + program(1, 4, 1, rate=dc.RATE_44K)
         plain = program(1, 100)
         limit = 'TERVANO_WAV_DATA_LIMIT'
         cases = (  # name, tape, options, environment, keys, [(first, end, rate)...]
-            ('one rate, one file', sum(at_300, []), [], {}, b'', [(1, 641, 1)]),
+            ('one rate, one file', sum(at_300, []), [], {}, b'', [(0, 640, 1)]),
             ('/STARTID', sum(at_300, []), ['/STARTID'], {}, b'',
-             [(1, 301, 1), (301, 601, 1), (601, 641, 1)]),
+             [(0, 300, 1), (300, 600, 1), (600, 640, 1)]),
             ('start ID at 200 ignored', at_200, ['/STARTID'], {}, b'',
-             [(1, 601, 0), (601, 641, 0)]),
-            ('rate change at 100 restarts', early, [], {}, b'', [(101, 151, 1)]),
-            ('rate change at 500 is a new file', late, [], {}, b'', [(1, 501, 0), (501, 551, 1)]),
+             [(0, 600, 0), (600, 640, 0)]),
+            ('rate change at 100 restarts', early, [], {}, b'', [(100, 150, 1)]),
+            ('rate change at 500 is a new file', late, [], {}, b'', [(0, 501, 0), (501, 551, 1)]),
             ('a short program at another rate is kept', short, [], {}, b'',
-             [(1, 400, 1), (400, 550, 0), (550, 650, 1)]),
-            ('long play', long_play, [], {}, b'', [(1, 12, 2)]),
-            ('quantization change', mixed, [], {}, b'', [(1, 7, 2)]),
-            ('the first stored frame sets the rate', probe_48k, [], {}, b'', [(1, 4, 1)]),
+             [(0, 400, 1), (400, 550, 0), (550, 650, 1)]),
+            ('long play', long_play, [], {}, b'', [(0, 12, 2)]),
+            ('quantization change', mixed, [], {}, b'', [(0, 7, 2)]),
+            ('a run of 4 at a new rate', run_of_4, [], {}, b'', [(1, 5, 1)]),
             # One key is taken per frame stored: ESC after nine others ends the tenth pass.
-            ('ESC', plain, [], {}, b'x' * 9 + b'\x1b', [(1, 11, 0)]),
-            ('ESC under /STOPEOT', plain, ['/STOPEOT'], {}, b'x' * 9 + b'\x1b', [(1, 11, 0)]),
+            ('ESC', plain, [], {}, b'x' * 9 + b'\x1b', [(0, 10, 0)]),
+            ('ESC under /STOPEOT', plain, ['/STOPEOT'], {}, b'x' * 9 + b'\x1b', [(0, 10, 0)]),
             # A file takes whole frames up to the (lowered) limit, and at least one.
             ('4 GiB split', plain[:26], [], {limit: str(10 * 5760 + 4)}, b'',
-             [(1, 11, 0), (11, 21, 0), (21, 26, 0)]),
+             [(0, 10, 0), (10, 20, 0), (20, 26, 0)]),
             ('limit below a frame', plain[:4], [], {limit: '100'}, b'',
-             [(1, 2, 0), (2, 3, 0), (3, 4, 0)]),
+             [(0, 1, 0), (1, 2, 0), (2, 3, 0), (3, 4, 0)]),
         )
         outs = {}
         for name, tape, options, env, keys, tracks in cases:
@@ -109,12 +116,15 @@ class Extraction(unittest.TestCase):
                 self.assertEqual(code, 0, out)
                 self.assertTracks([(pcm(tape[first:end]), RATE_HZ[rate])
                                    for first, end, rate in tracks])
-        self.assertEqual(len(pcm(long_play[1:])), 11 * 7680)
+        self.assertEqual(len(pcm(long_play)), 12 * 7680)
         self.assertIn('-32k-2-12-SCMS=00 ', outs['long play'][1])
+        self.assertIn('\n - the sampling rate changed to 44100 Hz within the first 300 frames of '
+                      'track# 1: the track starts again, 100 frames dropped\n',
+                      outs['rate change at 100 restarts'][1])
         self.assertRegex(outs['/STARTID'][1],
                          r'\n - saving audio track# 3 in file:\S+/Take3\.wav {14}\n')
 
-    def test_a_blank_lead_in_is_scanned_past_and_its_last_frame_not_stored(self):
+    def test_a_blank_lead_in_is_scanned_past_and_its_last_frame_opens_track_1(self):
         tape = [dc.blank_frame()] * 40 + program(1, 60)
         code, out = self.extract(tape, ['/REWIND'])
         self.assertEqual(code, 0, out)
@@ -123,7 +133,7 @@ class Extraction(unittest.TestCase):
                        for n in range(40))
         self.assertIn(scan + ' - scanning past lead-in: done        \n' +
                       saving_line(1, self.base + '1.wav'), out)
-        self.assertTracks([(pcm(tape[41:]), 48000)])
+        self.assertTracks([(pcm(tape[40:]), 48000)])
 
     def test_damaged_frames_are_reported_and_repaired_on_request(self):
         # Left: spikes at even pairs 10 and 20 outnumber the one at odd pair 31, so only
@@ -135,12 +145,12 @@ class Extraction(unittest.TestCase):
         code, out = self.extract(tape)
         self.assertEqual(code, 0, out)
         self.assertIn(report + '\n', out)
-        self.assertTracks([(pcm(tape[1:]), 48000)])
+        self.assertTracks([(pcm(tape), 48000)])
 
         code, out = self.extract(tape, ['/ERRORCORRECT'])
         self.assertEqual(code, 0, out)
         self.assertIn(report + 'attempting to correct\n', out)
-        self.assertTracks([(pcm(tape[1:3]) + tone((31,)) + pcm(tape[4:]), 48000)])
+        self.assertTracks([(pcm(tape[:3]) + tone((31,)) + pcm(tape[4:]), 48000)])
 
         # An SDT-9000 does not tell the channels.
         code, out = self.extract(tape, drive=dict(vendor='SONY', product='SDT-9000',
@@ -160,34 +170,48 @@ class Extraction(unittest.TestCase):
         code, out = self.extract(tape, drive=drive)
         self.assertEqual(code, 0, out)
         # The 62nd frame without subcode ends the job; the 61 before it are stored.
-        self.assertTracks([(pcm(tape[1:50]) + silence * 61, 44100)])
+        self.assertTracks([(pcm(tape[:50]) + silence * 61, 44100)])
         self.assertNotIn('read audio block failed', out)
 
         code, out = self.extract(tape, ['/STOPEOT'], drive=drive)
         self.assertEqual(code, 0, out)
-        self.assertIn('loop2 read audio block failed: 4031100\n', out)
+        self.assertIn('SCMS=00 \nloop2 read audio block failed: 4031100\n', out)
         # The failed read is stored as zeros; the end of the data still ends the job.
-        self.assertTrue(out.endswith('loop2 read audio block failed: 4080005\n\r'
-                                     '\n - closing input drive...\n'), out[-200:])
-        self.assertTracks([(pcm(tape[1:50]) + silence * 80 + pcm(tape[130:read_error]) +
+        self.assertTrue(out.endswith('loop2 read audio block failed: 4080005\n\rDone: 1 file, '
+                                     '180 frames (00:00:05), 1 damaged frame (0 repaired); '
+                                     'ended at the end of the recording\n'
+                                     '\n - closing input drive...\n'), out[-300:])
+        self.assertTracks([(pcm(tape[:50]) + silence * 80 + pcm(tape[130:read_error]) +
                             silence + pcm(tape[read_error + 1:]), 44100)])
 
-        # Without /STOPEOT a failed read ends the track in mid-track or before it begins.
-        for position, stage, stored in (('30', 'loop2', tape[1:30]), ('1', 'loop1', [])):
+        # Without /STOPEOT a failed read ends the job early, in mid-track or after the
+        # first frame.
+        for position, stored in (('30', tape[:30]), ('1', tape[:1])):
             code, out = self.extract(tape, drive={'read_errors': position})
-            self.assertEqual(code, 0, out)
-            self.assertIn('%s read audio block failed: 4031100\n' % stage, out)
+            self.assertEqual(code, 5, out)
+            self.assertIn('loop2 read audio block failed: 4031100\n', out)
+            self.assertIn('ended at a read error: MEDIUM ERROR, unrecovered read error '
+                          '(03h/11h/00h) after %s\n' % fmt_time(dc.time_after(len(stored) - 1)),
+                          out)
             self.assertTracks([(pcm(stored), 44100)])
 
-        # With it, a failed first read is stored as zeros too.
+        # With it, a failed read after the first is stored as zeros too.
         code, out = self.extract(tape[:5], ['/STOPEOT'], drive={'read_errors': '1'})
-        self.assertTracks([(silence + pcm(tape[2:5]), 44100)])
+        self.assertTracks([(pcm(tape[:1]) + silence + pcm(tape[2:5]), 44100)])
 
-    def test_a_file_that_cannot_be_created_ends_the_job_with_exit_6(self):
+    def test_a_folder_that_cannot_take_files_ends_the_run_before_the_tape_moves(self):
         code, out = self.extract(program(1, 10), base='missing/Take')
         self.assertEqual(code, 6, out)
-        name = self.base + '1.wav'
-        self.assertIn(saving_line(1, name) + 'Cannot open %s\n' % name, out)
+        self.assertIn('\nCannot write to the folder %s/missing/: No such file or directory\n'
+                      % self.bay.folder, out)
+        self.assertEqual(dc.trace(self.bay), [])
+
+    def test_a_record_that_cannot_be_written_is_one_line(self):
+        code, out = self.extract(program(1, 10),
+                                 before=lambda bay: os.mkdir(bay.file('Take.timeline.svg')))
+        self.assertEqual(code, 0, out)
+        self.assertIn('4080005\n\rCannot write %s.timeline.svg: Is a directory\nDone: 1 file, '
+                      % self.base, out)
 
 
 if __name__ == '__main__':

@@ -1,8 +1,8 @@
 """Tape images and tape-to-tape copies, end to end: the program against vdat drives.
 
 Cassettes come from the composer; every check compares whole frames, subcode included.
-The first frame a tape-reading job takes is a probe and never stored, so a copy of a
-cassette starts with its second frame. TERVANO_TIME_SCALE makes the 2-second settle
+The first frame a tape-reading job takes is stored like every other, so a copy of a
+cassette starts with its first frame. TERVANO_TIME_SCALE makes the 2-second settle
 cost nothing.
 """
 
@@ -75,55 +75,58 @@ class Copies(unittest.TestCase):
         self.assertEqual(code, 0, out)
         self.assertIn('\rSaving DAT tape in IMG file:Tape.img\n', out)
         image = b''.join(self.frames('Tape.img'))
-        self.assertEqual(self.frames('Tape.img'), tape[1:])
+        self.assertEqual(self.frames('Tape.img'), tape)
 
         code, out = self.job('/IMG2DAT', image)
         self.assertEqual(code, 0, out)
         self.assertIn('Copying IMG file: Tape.img to DAT tape\n', out)
-        self.assertEqual(self.frames('out.dat'), tape[1:])
+        self.assertEqual(self.frames('out.dat'), tape)
+        code, out = self.job('/DAT2IMG', self.frames('out.dat'))
+        self.assertEqual(b''.join(self.frames('Tape.img')), image)
 
         code, out = self.job('/DAT2DAT', tape)
         self.assertEqual(code, 0, out)
-        self.assertIn('SCMS=00 block read fail\n', out)  # the end of the recording
-        self.assertEqual(self.frames('out.dat'), tape[1:])
+        self.assertIn('SCMS=00 \nblock read fail\n', out)  # the end of the recording
+        self.assertEqual(self.frames('out.dat'), tape)
 
     def test_how_each_copy_ends(self):
         esc, stopeot = b'\x1b', ('/STOPEOT',)
         cases = (  # mode, tape or image, options, drive keys, keys, exit, written, text
             # The blank frame that signals the end is still written.
-            ('/DAT2IMG', BLANK_STRETCH, (), {}, b'', 0, BLANK_STRETCH[1:72], None),
-            ('/DAT2IMG', BLANK_STRETCH, stopeot, {}, b'', 0, BLANK_STRETCH[1:], None),
-            ('/DAT2DAT', BLANK_STRETCH, (), {}, b'', 0, BLANK_STRETCH[1:72], None),
+            ('/DAT2IMG', BLANK_STRETCH, (), {}, b'', 0, BLANK_STRETCH[:72], None),
+            ('/DAT2IMG', BLANK_STRETCH, stopeot, {}, b'', 0, BLANK_STRETCH, None),
+            ('/DAT2DAT', BLANK_STRETCH, (), {}, b'', 0, BLANK_STRETCH[:72], None),
             ('/IMG2DAT', BLANK_STRETCH, (), {}, b'', 0, BLANK_STRETCH[:72],
              '\nEnd of recording: 10 more frames of Tape.img not written (/STOPEOT writes them)\n'),
             ('/IMG2DAT', BLANK_STRETCH, stopeot, {}, b'', 0, BLANK_STRETCH, None),
-            ('/DAT2IMG', PROGRAM, (), {}, esc, 0, PROGRAM[1:2], None),
-            ('/DAT2IMG', PROGRAM, stopeot, {}, esc, 0, PROGRAM[1:2], None),
+            ('/DAT2IMG', PROGRAM, (), {}, esc, 0, PROGRAM[:2], None),
+            ('/DAT2IMG', PROGRAM, stopeot, {}, esc, 0, PROGRAM[:2], None),
             # another key does not stop a copy; the ESC after it does, a frame later
-            ('/DAT2IMG', PROGRAM, (), {}, b'q' + esc, 0, PROGRAM[1:3], None),
+            ('/DAT2IMG', PROGRAM, (), {}, b'q' + esc, 0, PROGRAM[:3], None),
             ('/IMG2DAT', PROGRAM, stopeot, {}, esc, 0, PROGRAM[:1], None),
-            ('/DAT2DAT', PROGRAM, stopeot, {}, esc, 0, PROGRAM[1:2], None),
-            # A damaged frame ends a copy, or with /STOPEOT is left out; the end of the
-            # recording ends it quietly.
-            ('/DAT2IMG', PROGRAM, (), {'read_errors': '12'}, b'', 0, PROGRAM[1:12],
-             'SCMS=00 read audio block failed: 04031100\n\n'),
+            ('/DAT2DAT', PROGRAM, stopeot, {}, esc, 0, PROGRAM[:2], None),
+            # A damaged frame ends a copy early, or with /STOPEOT is left out; the end of
+            # the recording ends an image quietly.
+            ('/DAT2IMG', PROGRAM, (), {'read_errors': '12'}, b'', 5, PROGRAM[:12],
+             'SCMS=00 \nread audio block failed: 04031100\n'),
             ('/DAT2IMG', PROGRAM, stopeot, {'read_errors': '12'}, b'', 0,
-             PROGRAM[1:12] + PROGRAM[13:],
+             PROGRAM[:12] + PROGRAM[13:],
              'read audio block failed: 04031100\n\rPRG:01-A:00:00:00:13'),
-            ('/DAT2DAT', PROGRAM, (), {'read_errors': '8'}, b'', 0, PROGRAM[1:8],
+            ('/DAT2DAT', PROGRAM, (), {'read_errors': '8'}, b'', 5, PROGRAM[:8],
              'block read fail\n'),
-            ('/DAT2DAT', PROGRAM, stopeot, {'read_errors': '8'}, b'', 0, PROGRAM[1:8] + PROGRAM[9:],
+            ('/DAT2DAT', PROGRAM, stopeot, {'read_errors': '8'}, b'', 0, PROGRAM[:8] + PROGRAM[9:],
              'block read fail\n\rPRG:01-A:00:00:00:09'),
             ('/DAT2IMG', [], (), {}, b'', 6, None, 'read audio block failed\n'),
             ('/DAT2DAT', [], (), {}, b'', 6, [], 'read audio block failed\n'),
             ('/IMG2DAT', b''.join(PROGRAM[:10]) + b'\x55' * 100, (), {}, b'', 0, PROGRAM[:10],
              None),
             ('/IMG2DAT', b'', (), {}, b'', 0, [], None),
-            ('/IMG2DAT', PROGRAM[:10], (), {'write_protect': 1}, b'', 0, [],
-             'SCMS=00 write block fail\n\n - closing output drive...\n'),
-            ('/IMG2DAT', PROGRAM[:10], (), {'capacity': 4}, b'', 0, PROGRAM[:4],
+            ('/IMG2DAT', PROGRAM[:10], (), {'write_protect': 1}, b'', 5, [],
+             'SCMS=00 \nwrite block fail\nDone: 0 files, 0 frames (00:00:00), 0 damaged frames '
+             '(0 repaired); ended at a write error: DATA PROTECT, write protected (07h/27h/00h)\n'),
+            ('/IMG2DAT', PROGRAM[:10], (), {'capacity': 4}, b'', 5, PROGRAM[:4],
              'write block fail\n'),
-            ('/DAT2DAT', PROGRAM, (), {'write_protect': 1}, b'', 0, [], 'block write fail\n'),
+            ('/DAT2DAT', PROGRAM, (), {'write_protect': 1}, b'', 5, [], 'block write fail\n'),
         )
         for mode, frames, options, drive, keys, exit_code, written, text in cases:
             with self.subTest(mode=mode, options=options, drive=drive, keys=keys):
@@ -136,7 +139,7 @@ class Copies(unittest.TestCase):
                     self.assertEqual(self.frames(output), written)
                 if text:
                     self.assertEqual(out.count(text), 1, out)
-                else:
+                elif mode != '/DAT2DAT':
                     self.assertNotIn('fail', out)
 
     def test_read_only_image_is_copied(self):
@@ -169,16 +172,20 @@ class Copies(unittest.TestCase):
         cases = (
             ('/IMG2DAT', nothing, 6,
              'Copying IMG file: Tape.img to DAT tape\nCannot open Tape.img\n'),
-            ('/IMG2DAT', os.mkdir, 0, 'Reading Tape.img failed: Is a directory\n'),
+            ('/IMG2DAT', os.mkdir, 6,
+             'Copying IMG file: Tape.img to DAT tape\nCannot open Tape.img\n'),
             ('/DAT2IMG', os.mkdir, 6,
              'Saving DAT tape in IMG file:Tape.img\nCannot open Tape.img\n'),
-            ('/DAT2IMG', full, 0, 'SCMS=00 Writing Tape.img failed: No space left on device\n'),
+            # An image that never got a frame is removed.
+            ('/DAT2IMG', full, 5, 'SCMS=00 \nWriting Tape.img failed: No space left on device\n'),
         )
         for mode, make_image, exit_code, message in cases:
             with self.subTest(mode=mode, image=make_image):
                 code, out = self.job(mode, PROGRAM, image=make_image)
                 self.assertEqual(code, exit_code, out)
                 self.assertIn(message, out)
+                self.assertEqual(os.path.lexists(self.bay.file('Tape.img')), code == 6 and
+                                 make_image != nothing)
 
     def test_equal_addresses_are_refused(self):
         self.bay = Bay()
@@ -198,7 +205,7 @@ def default_stop_signals():
 
 class Interruption(unittest.TestCase):
     """Ctrl-C, SIGTERM or SIGHUP during a copy ends it the way ESC does: the image holds whole
-    frames, the drive is released, the exit code is 0."""
+    frames, the drive is released, and the exit code is 128 + the signal's number."""
 
     FRAMES = 4000
 
@@ -229,14 +236,15 @@ class Interruption(unittest.TestCase):
                 process.kill()
                 process.wait()
         out = out.decode('latin-1')
-        self.assertEqual(process.returncode, 0, out)
+        self.assertEqual(process.returncode, 128 + sig, out)
         frames = read_frames(image)
         self.assertGreaterEqual(len(frames), 20)
-        self.assertLess(len(frames), self.FRAMES - 1)
-        self.assertEqual(frames, tape[1:1 + len(frames)])
-        self.assertTrue(out.endswith(' - closing input drive...\n'
+        self.assertLess(len(frames), self.FRAMES)
+        self.assertEqual(frames, tape[:len(frames)])
+        self.assertTrue(out.endswith('ended by %s\n\n - closing input drive...\n'
                                      ' - issuing a tape unload...done\n'
-                                     ' - setting drive back to data mode...done\n'), out[-300:])
+                                     ' - setting drive back to data mode...done\n' % sig.name),
+                        out[-300:])
         self.assertEqual(bay.state('in.dat')['density'], 0x13)
 
 

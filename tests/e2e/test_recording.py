@@ -118,9 +118,9 @@ class Recording(unittest.TestCase):
         code, out = dc.run(['/TERVANO', 'back', '/INPUTID', '0:4', '/REWIND', '/STARTID'],
                            self.bay, env=ENV)
         self.assertEqual(code, 0, out)
-        # The first file keeps the lead-in less its first frame; each ends in zeros.
+        # The first file keeps the lead-in as silence; each ends in zeros.
         for number, (rate, pcm) in files.items():
-            lead = 119 * 5760 if number == 1 else 0
+            lead = 120 * 5760 if number == 1 else 0
             if rate == dc.RATE_32K:  # long play keeps 12-bit codes
                 pcm = dc.expected_pcm(f for f in model([(3, rate, pcm)]) if f[5816] & 0x80)
             with open(self.bay.file('back%d.wav' % number), 'rb') as wav:

@@ -2,7 +2,7 @@
 never shows, a tape that seems to stand still, and the end of the recording.
 
 Every run copies the tape to an image from wherever the seek left it, so the image's
-first frame tells where that was (the probe frame before it is not stored).
+first frame tells where that was.
 TERVANO_TIME_SCALE runs the program's clock, and vdat's winding with it, a hundred times
 faster: the once-a-second polls, the 30-second stall rule and the 2-second settle cost
 milliseconds.
@@ -60,7 +60,7 @@ class Seek(unittest.TestCase):
                                  [bytes([0x2B, 5, 0]) + locate + bytes(2)])
                 target = next(n for n, data in enumerate(tape) if shows_target(n, data))
                 first = read_frames(self.bay.file('Tape.img'))[0]
-                self.assertEqual(tape.index(first), target + 1)
+                self.assertEqual(tape.index(first), target)
         # 100 frames to wind at 40 a second: the polls on the way show programs 1 and 2
         self.assertRegex(outs['prognum'][1], r'   - Present seek position: PROGNUM: 00[12], '
                               r'ABSTIME: 00:00:0\d:\d\d\r')

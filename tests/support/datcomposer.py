@@ -27,7 +27,9 @@ AA AA AA AA marker.
 
 import collections
 import os
+import resource
 import shutil
+import signal
 import subprocess
 import tempfile
 import weakref
@@ -469,12 +471,19 @@ def provider_path():
     return os.path.join(os.environ["TERVANO_BUILD"], "libaspi_vdat.so")
 
 
-def run(args, bay, stdin=b"", env=None, cwd=None, timeout=300):
+def _limit_file_size(size):
+    """In the child: files end at size bytes, as on a full disk (writes then fail)."""
+    resource.setrlimit(resource.RLIMIT_FSIZE, (size, resource.RLIM_INFINITY))
+    signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+
+
+def run(args, bay, stdin=b"", env=None, cwd=None, timeout=300, file_size=None):
     """Runs $TERVANO_BIN with args against the bay; returns (exit code, stdout text).
 
     The provider is vdat (TERVANO_ASPI), VDAT_CONFIG names the bay and VDAT_TRACE its
     trace file; audio goes to ALSA's null device unless env says otherwise. stdin is fed
-    to the program (b'\\x1b' sends ESC). The working directory is the bay's folder."""
+    to the program (b'\\x1b' sends ESC). The working directory is the bay's folder.
+    file_size: no file the program writes grows past it."""
     environment = dict(os.environ)
     environment.update({
         "TERVANO_ASPI": provider_path(),
@@ -484,6 +493,7 @@ def run(args, bay, stdin=b"", env=None, cwd=None, timeout=300):
     })
     environment.update(env or {})
     command = [os.environ["TERVANO_BIN"]] + list(args)
+    limit = (lambda: _limit_file_size(file_size)) if file_size else None
     if len(stdin) <= PREFILLED_STDIN_BYTES:
         # The keys are all waiting before the program starts, so the frame at which a
         # key is taken never depends on timing.
@@ -495,7 +505,7 @@ def run(args, bay, stdin=b"", env=None, cwd=None, timeout=300):
         try:
             completed = subprocess.run(command, stdin=read_end, stdout=subprocess.PIPE,
                                        cwd=cwd or bay.folder, env=environment,
-                                       timeout=timeout)
+                                       timeout=timeout, preexec_fn=limit)
         finally:
             os.close(read_end)
     else:

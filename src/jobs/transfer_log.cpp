@@ -1,0 +1,281 @@
+#include "jobs/transfer_log.h"
+
+#include <signal.h>
+
+#include <cstdio>
+
+#include "frame/audio_frame.h"
+#include "platform/keyboard.h"
+#include "scsi/sense_text.h"
+
+namespace {
+
+constexpr int kFrameMs = 30;          // 1440 pairs at 48 kHz, 1323 at 44.1, 960 at 32
+constexpr int kLongPlayFrameMs = 60;  // 1920 pairs at 32 kHz
+
+bool is_program_number(int pno) {
+    return pno != 0 && pno != kPnoInvalid && pno != kPnoLeadIn && pno != kPnoLeadOut;
+}
+
+int current_file(const TransferLog* log) {
+    return static_cast<int>(log->files.size()) - 1;
+}
+
+bool starts_track(const TransferLog* log, const FrameFacts& f) {
+    if (log->tracks.empty()) return true;
+    const TrackLog& track = log->tracks.back();
+    if (track.file != current_file(log)) return true;
+    return f.subcode && is_program_number(f.program) && track.program != 0 &&
+           f.program != track.program;
+}
+
+void open_track(TransferLog* log) {
+    TrackLog track{};
+    track.file = current_file(log);
+    track.first_abs = track.last_abs = kNoTime;
+    track.first_position = log->position;
+    if (log->md5_key) md5_begin(&track.md5);
+    log->tracks.push_back(track);
+}
+
+void take_format(TrackLog* track, const FrameFacts& f) {
+    if (track->format_known || !f.subcode || (f.damage & kDamageRate)) return;
+    track->format_known = true;
+    track->rate_code = f.rate_code;
+    track->long_play = f.long_play;
+    track->channels_code = f.channels_code;
+    track->scms_code = f.scms_code;
+}
+
+void note_blank(TransferLog* log, const FrameFacts& f) {
+    if (f.subcode) return;
+    if (!log->blanks.empty()) {
+        BlankRun& run = log->blanks.back();
+        if (run.first_position + run.frames == log->position) {
+            ++run.frames;
+            return;
+        }
+    }
+    log->blanks.push_back({log->position, 1});
+}
+
+void note_times(TransferLog* log, TrackLog* track, const FrameFacts& f) {
+    if (!f.abs_valid) return;
+    if (log->anchor_position < 0) {
+        log->anchor_position = static_cast<int64_t>(log->position);
+        log->anchor_frames = bcd_time_frames(f.abs_time);
+    }
+    if (track->first_abs == kNoTime) track->first_abs = f.abs_time;
+    track->last_abs = f.abs_time;
+    log->last_abs = f.abs_time;
+}
+
+void note_damage(TransferLog* log, const FrameFacts& f, bool stored) {
+    if (f.damage == 0) return;
+    const int track = static_cast<int>(log->tracks.size()) - 1;
+    log->damage.push_back(
+        {track, log->position, f.abs_time, f.program_time, f.damage, f.repaired, stored});
+    log->damaged++;
+    if (f.repaired) log->repaired++;
+    if (track < 0) return;
+    log->tracks[track].damaged++;
+    if (f.repaired) log->tracks[track].repaired++;
+}
+
+const char* signal_name(int sig) {
+    switch (sig) {
+        case SIGINT:
+            return "SIGINT";
+        case SIGTERM:
+            return "SIGTERM";
+        case SIGHUP:
+            return "SIGHUP";
+        default:
+            return "a signal";
+    }
+}
+
+std::string plural(uint64_t count, const char* noun) {
+    return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+}
+
+}  // namespace
+
+void log_begin(TransferLog* log, const char* job_name, const char* md5_key, const JobState* job) {
+    *log = TransferLog{};
+    log->job = job_name;
+    log->md5_key = md5_key;
+    snprintf(log->input, sizeof log->input, "%d:%d", job->input.adapter, job->input.target);
+    platform_local_time(&log->started);
+    log->anchor_position = -1;
+    log->last_abs = kNoTime;
+}
+
+FrameFacts frame_facts(const JobState* job, int damage, bool repaired) {
+    FrameFacts f{};
+    f.subcode = !job->no_subcode;
+    f.program = job->abs_time_pno;
+    f.abs_time = job->abs_time;
+    f.abs_valid = f.subcode && f.program != kPnoInvalid && f.program != kPnoLeadIn &&
+                  bcd_time_frames(job->abs_time) >= 0;
+    f.program_time = job->program_time;
+    f.rate_code = job->rate_code;
+    f.long_play = job->sample_bits == 12;
+    f.channels_code = job->channels_code;
+    f.scms_code = job->scms_code;
+    f.date_ymd = f.subcode ? job->date_ymd : 0;
+    f.date_hms = f.subcode ? job->date_hms : 0;
+    f.start_id = job->new_start_id != 0;
+    f.damage = damage;
+    f.repaired = repaired;
+    return f;
+}
+
+void log_file_opened(TransferLog* log, const char* name) {
+    log->files.emplace_back(name);
+}
+
+void log_file_removed(TransferLog* log) {
+    if (!log->files.empty()) log->files.pop_back();
+}
+
+void log_frame(TransferLog* log, const FrameFacts& f, const void* bytes, size_t length) {
+    const bool stored = bytes != nullptr;
+    if (stored && starts_track(log, f)) open_track(log);
+    if (stored) {
+        TrackLog& track = log->tracks.back();
+        if (track.program == 0 && f.subcode && is_program_number(f.program)) {
+            track.program = f.program;
+        }
+        take_format(&track, f);
+        note_times(log, &track, f);
+        if (track.date_ymd == 0 && f.date_ymd != 0) {
+            track.date_ymd = f.date_ymd;
+            track.date_hms = f.date_hms;
+        }
+        if (f.start_id) track.start_ids++;
+        const int ms = f.long_play ? kLongPlayFrameMs : kFrameMs;
+        track.frames++;
+        track.audio_ms += ms;
+        track.last_position = log->position;
+        if (log->md5_key) md5_add(&track.md5, bytes, length);
+        log->frames++;
+        log->audio_ms += ms;
+    }
+    if (f.start_id) log->start_id_positions.push_back(log->position);
+    note_blank(log, f);
+    note_damage(log, f, stored);
+    log->position++;
+}
+
+uint64_t log_drop_file_tracks(TransferLog* log) {
+    const int file = current_file(log);
+    uint64_t dropped = 0;
+    while (!log->tracks.empty() && log->tracks.back().file == file) {
+        const TrackLog& track = log->tracks.back();
+        const int index = static_cast<int>(log->tracks.size()) - 1;
+        dropped += track.frames;
+        log->frames -= track.frames;
+        log->audio_ms -= track.audio_ms;
+        while (!log->damage.empty() && log->damage.back().track == index) {
+            log->damaged--;
+            if (log->damage.back().repaired) log->repaired--;
+            log->damage.pop_back();
+        }
+        log->tracks.pop_back();
+    }
+    log->dropped += dropped;
+    return dropped;
+}
+
+void log_end(TransferLog* log, EndReason reason, const std::string& detail) {
+    if (log->end != END_NONE) return;
+    log->end = reason;
+    log->end_detail = detail;
+}
+
+void log_read_error(TransferLog* log, ScsiStatus status) {
+    char words[96];
+    scsi_status_words(status, words, sizeof words);
+    std::string detail = words;
+    if (log->last_abs != kNoTime) detail += " after " + format_bcd_time(log->last_abs);
+    log_end(log, END_READ_ERROR, detail);
+}
+
+void log_stop_key(TransferLog* log) {
+    const int sig = keyboard_stop_signal();
+    if (sig == 0) {
+        log_end(log, END_ESC);
+    } else {
+        log_end(log, END_SIGNAL, signal_name(sig));
+    }
+}
+
+void log_finish(TransferLog* log) {
+    if (!log->md5_key) return;
+    for (TrackLog& track : log->tracks) md5_end(&track.md5, track.md5_hex);
+}
+
+bool log_ended_on_error(const TransferLog& log) {
+    return log.end == END_READ_ERROR || log.end == END_WRITE_ERROR || log.end == END_PLAYBACK_ERROR;
+}
+
+std::string log_summary(const TransferLog& log) {
+    std::string reason;
+    switch (log.end) {
+        case END_NONE:  // every way out of a job records its reason; this must not show
+            reason = "for a reason not recorded";
+            break;
+        case END_RECORDING:
+            reason = "at the end of the recording";
+            break;
+        case END_ESC:
+            reason = "by ESC";
+            break;
+        case END_SIGNAL:
+            reason = "by " + log.end_detail;
+            break;
+        case END_READ_ERROR:
+            reason = "at a read error: " + log.end_detail;
+            break;
+        case END_WRITE_ERROR:
+            reason = "at a write error: " + log.end_detail;
+            break;
+        case END_IMAGE_END:
+            reason = "at the end of the input image";
+            break;
+        case END_PLAYBACK_ERROR:
+            reason = "at a playback error: " + log.end_detail;
+            break;
+    }
+    return "Done: " + plural(log.files.size(), "file") + ", " + plural(log.frames, "frame") + " (" +
+           format_duration(log.audio_ms, false) + "), " +
+           plural(static_cast<uint64_t>(log.damaged), "damaged frame") + " (" +
+           std::to_string(log.repaired) + " repaired); ended " + reason + "\n";
+}
+
+std::string format_bcd_time(uint32_t time) {
+    if (bcd_time_frames(time) < 0) return "--:--:--:--";
+    char text[16];
+    snprintf(text, sizeof text, "%02x:%02x:%02x:%02x", time >> 24, (time >> 16) & 0xFF,
+             (time >> 8) & 0xFF, time & 0xFF);
+    return text;
+}
+
+std::string format_duration(uint64_t ms, bool milliseconds) {
+    const uint64_t seconds = ms / 1000;
+    char text[40];
+    int n = snprintf(text, sizeof text, "%02llu:%02llu:%02llu",
+                     static_cast<unsigned long long>(seconds / 3600),
+                     static_cast<unsigned long long>(seconds / 60 % 60),
+                     static_cast<unsigned long long>(seconds % 60));
+    if (milliseconds)
+        snprintf(text + n, sizeof text - n, ".%03llu", (unsigned long long)(ms % 1000));
+    return text;
+}
+
+int64_t log_axis_frames(const TransferLog& log, uint64_t position) {
+    const int64_t p = static_cast<int64_t>(position);
+    if (log.anchor_position < 0) return p;
+    return log.anchor_frames + (p - log.anchor_position);
+}
