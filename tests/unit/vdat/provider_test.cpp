@@ -83,13 +83,29 @@ TEST_F(ProviderTest, TraceHasOneLinePerRequest) {
 // Each bad bay is rejected whole, with a message, and the program finds no adapter.
 TEST_F(ProviderTest, BadBayFilesGiveNoAdapters) {
     cassette("tape.dat", {});
-    for (const char* text :
-         {"[drive]\n", "[0:99]\n", "[0:4]\n[0:04]\n", "[0:4]\ncapacity=lots\n",
-          "[0:1]\n[0:4]\ncapacity=12000001\n", "[0:4]\nlocate_fps=0\n", "[0:4]\nwrite_protect=2\n",
-          "[0:4]\nlatency_ms=-5\n", "[0:4]\nready_delay_ms=1e3\n", "[0:4]\ndevice_type=32\n",
-          "[0:4]\nread_errors=5-2\n", "[0:4]\ncasette=tape.dat\n",
-          "[0:4]\ncassette=no-such-tape.dat\n", "[0:4]\ncassette=.\n",
-          "[0:4]\ncassette=tape.dat\n[0:5]\ncassette=./tape.dat\n"}) {
+    for (const char* text : {"[drive]\n",
+                             "[0:99]\n",
+                             "[0:4]\n[0:04]\n",
+                             "[0:4]\ncapacity=lots\n",
+                             "[0:1]\n[0:4]\ncapacity=12000001\n",
+                             "[0:4]\nlocate_fps=0\n",
+                             "[0:4]\nwrite_protect=2\n",
+                             "[0:4]\nlatency_ms=-5\n",
+                             "[0:4]\nready_delay_ms=1e3\n",
+                             "[0:4]\ndevice_type=32\n",
+                             "[0:4]\nread_errors=5-2\n",
+                             "[0:4]\ncasette=tape.dat\n",
+                             "[0:4]\ncassette=no-such-tape.dat\n",
+                             "[0:4]\ncassette=.\n",
+                             "[0:4]\ncassette=tape.dat\n[0:5]\ncassette=./tape.dat\n",
+                             "",
+                             "; only a comment\n",
+                             "garbage\n",
+                             "[0:4]\n[0:4]\n",
+                             "[0:4]\nvendor=A\nVENDOR=B\n",
+                             "capacity=5\n[0:4]\n",
+                             "[0:4]\nwrite_errors=3-1\n",
+                             "[0:4]\nhang_at=-1\n"}) {
         restart();
         bay(text);
         testing::internal::CaptureStderr();
@@ -178,6 +194,25 @@ TEST_F(AsyncTest, SlowDriveCompletesInOrderLaterAndSignalsTheEvent) {
     EXPECT_EQ(frames[1], make_frame(1, 1));
     EXPECT_EQ(scsi_status(reads[2]), kEndOfData) << "sense is in place when the status is";
     EXPECT_EQ(reads[2].SRB_TargStat, STATUS_CHKCOND);
+}
+
+// A drive that stops answering, with latency or without: its requests stay pending, and
+// nothing of them is touched again, not even at shutdown.
+TEST_F(AsyncTest, FromTheHangAtRequestOnNothingCompletes) {
+    cassette("a.dat", {});
+    cassette("b.dat", {});
+    bay("[0:4]\ncassette=a.dat\nhang_at=3\n[0:5]\ncassette=b.dat\nhang_at=2\nlatency_ms=1\n");
+    SRB_ExecSCSICmd answered[3], hung[4];
+    for (int i = 0; i < 2; ++i) submit(&answered[i], 4, kTestUnitReady);
+    submit(&answered[2], 5, kTestUnitReady);
+    for (const SRB_ExecSCSICmd& srb : answered) ASSERT_TRUE(wait_done(srb));
+    uint64_t signals = 0;
+    EXPECT_LE(read(event_, &signals, 8), 8) << "drained";
+    for (int i = 0; i < 4; ++i) submit(&hung[i], 4 + i % 2, kTestUnitReady);
+    restart();
+    for (const SRB_ExecSCSICmd& srb : hung) EXPECT_EQ(srb.SRB_Status, SS_PENDING);
+    pollfd entry{event_, POLLIN, 0};
+    EXPECT_EQ(poll(&entry, 1, 0), 0) << "no event signalled";
 }
 
 TEST_F(AsyncTest, ShutdownCompletesWhatIsQueuedAndAnEventThatIsNoEventfdIsLeftAlone) {
