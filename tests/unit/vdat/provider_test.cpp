@@ -196,23 +196,17 @@ TEST_F(AsyncTest, SlowDriveCompletesInOrderLaterAndSignalsTheEvent) {
     EXPECT_EQ(reads[2].SRB_TargStat, STATUS_CHKCOND);
 }
 
-// A drive that stops answering, with latency or without: its requests stay pending, and
-// nothing of them is touched again, not even at shutdown.
+// A drive that stops answering: its requests stay pending, and nothing of them is touched
+// again, not even at the shutdown that completes what is queued.
 TEST_F(AsyncTest, FromTheHangAtRequestOnNothingCompletes) {
-    cassette("a.dat", {});
-    cassette("b.dat", {});
-    bay("[0:4]\ncassette=a.dat\nhang_at=3\n[0:5]\ncassette=b.dat\nhang_at=2\nlatency_ms=1\n");
-    SRB_ExecSCSICmd answered[3], hung[4];
-    for (int i = 0; i < 2; ++i) submit(&answered[i], 4, kTestUnitReady);
-    submit(&answered[2], 5, kTestUnitReady);
-    for (const SRB_ExecSCSICmd& srb : answered) ASSERT_TRUE(wait_done(srb));
-    uint64_t signals = 0;
-    EXPECT_LE(read(event_, &signals, 8), 8) << "drained";
-    for (int i = 0; i < 4; ++i) submit(&hung[i], 4 + i % 2, kTestUnitReady);
+    cassette("tape.dat", {});
+    bay("[0:4]\ncassette=tape.dat\nhang_at=2\nlatency_ms=1\n");
+    SRB_ExecSCSICmd answered, hung[2];
+    submit(&answered, 4, kTestUnitReady);
+    ASSERT_TRUE(wait_done(answered));
+    for (SRB_ExecSCSICmd& srb : hung) submit(&srb, 4, kTestUnitReady);
     restart();
     for (const SRB_ExecSCSICmd& srb : hung) EXPECT_EQ(srb.SRB_Status, SS_PENDING);
-    pollfd entry{event_, POLLIN, 0};
-    EXPECT_EQ(poll(&entry, 1, 0), 0) << "no event signalled";
 }
 
 TEST_F(AsyncTest, ShutdownCompletesWhatIsQueuedAndAnEventThatIsNoEventfdIsLeftAlone) {
