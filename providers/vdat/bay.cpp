@@ -159,8 +159,8 @@ std::string lower_case(std::string text) {
 // lines it cannot read; a bay that relies on any of that is more likely a mistake.
 int check_strict(const ProfileFile& profile, std::string* error) {
     if (!profile.ignored.empty()) {
-        *error = "\"" + profile.ignored[0] +
-                 "\" is neither a [adapter:target] section, a key=value " + "in one, nor a comment";
+        *error = "\"" + profile.ignored[0].substr(0, 60) +
+                 "\" is neither a [adapter:target] section, a key=value in one, nor a comment";
         return -1;
     }
     if (profile.headers.empty()) {
