@@ -18,8 +18,9 @@ BELOW = {
     'driver': {'jobs', 'playback', 'input', 'scsi', 'frame', 'core', 'platform'},
 }
 # Providers see the ASPI record layout and the other platform pieces they build on,
-# and the frame layout; nothing of the program above that.
-PROVIDER_MAY_INCLUDE = re.compile(r'^(platform/[\w.]+|frame/audio_frame\.h|[\w.]+|sg/[\w.]+)$')
+# the frame layout and the frame-file reading and search; nothing of the program above.
+PROVIDER_MAY_INCLUDE = re.compile(
+    r'^(platform/[\w.]+|frame/(audio_frame|frame_file|frame_search)\.h|[\w.]+|sg/[\w.]+)$')
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
 
 

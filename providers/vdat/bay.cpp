@@ -3,22 +3,26 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 
 #include "cassette.h"
+#include "frame/frame_search.h"
 #include "platform/profile_file.h"
-#include "tape_position.h"
 
 namespace {
 
-const char* const kKeys[] = {"vendor",     "product",        "revision",  "device_type",
-                             "cassette",   "write_protect",  "capacity",  "read_errors",
-                             "locate_fps", "ready_delay_ms", "latency_ms"};
+const char* const kKeys[] = {"vendor",       "product",       "revision",       "device_type",
+                             "cassette",     "write_protect", "capacity",       "read_errors",
+                             "write_errors", "locate_fps",    "ready_delay_ms", "latency_ms",
+                             "hang_at"};
 
 constexpr long long kMaxDelayMs = 3600 * 1000;
 constexpr long long kMaxFps = 100000000;
+constexpr long long kMaxRequests = 1000000000000LL;
 
 bool is_blank(char c) {
     return c == ' ' || c == '\t';
@@ -96,6 +100,13 @@ struct SectionReader {
         *out = static_cast<T>(parsed);
     }
 
+    void ranges(const char* key, std::vector<FrameRange>* out) {
+        std::string value = text(key);
+        if (!error.empty() || parse_frame_ranges(value.c_str(), out) == 0) return;
+        error = "[" + *section + "] " + key + "=" + value +
+                ": not a list of positions and ranges such as 100,205-210";
+    }
+
     void field(const char* key, char* out, size_t size) {
         std::string value = text(key);
         if (profile_find(*profile, section->c_str(), key)) snprintf(out, size, "%s", value.c_str());
@@ -125,19 +136,49 @@ int read_drive(const ProfileFile& profile, const std::string& section, const cha
     reader.number("locate_fps", 1, kMaxFps, &drive->locate_fps);
     reader.number("ready_delay_ms", 0, kMaxDelayMs, &drive->ready_delay_ms);
     reader.number("latency_ms", 0, kMaxDelayMs, &drive->latency_ms);
+    reader.number("hang_at", 0, kMaxRequests, &drive->hang_at);
+    reader.ranges("read_errors", &drive->read_errors);
+    reader.ranges("write_errors", &drive->write_errors);
     if (!reader.error.empty()) {
         *error = reader.error;
-        return -1;
-    }
-    std::string errors = reader.text("read_errors");
-    if (parse_frame_ranges(errors.c_str(), &drive->read_errors) != 0) {
-        *error = "[" + section + "] read_errors=" + errors +
-                 ": not a list of positions and ranges such as 100,205-210";
         return -1;
     }
     std::string cassette = reader.text("cassette");
     if (!cassette.empty()) {
         drive->cassette = cassette[0] == '/' ? cassette : folder_of(bay_path) + "/" + cassette;
+    }
+    return 0;
+}
+
+std::string lower_case(std::string text) {
+    for (char& c : text) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// The profile reader merges repeated sections, takes the first of repeated keys and skips
+// lines it cannot read; a bay that relies on any of that is more likely a mistake.
+int check_strict(const ProfileFile& profile, std::string* error) {
+    if (!profile.ignored.empty()) {
+        *error = "\"" + profile.ignored[0].substr(0, 60) +
+                 "\" is neither a [adapter:target] section, a key=value in one, nor a comment";
+        return -1;
+    }
+    if (profile.headers.empty()) {
+        *error = "the bay file names no drive";
+        return -1;
+    }
+    std::set<std::string> seen;
+    for (const std::string& header : profile.headers) {
+        if (!seen.insert(lower_case(header)).second) {
+            *error = "[" + header + "] is given twice";
+            return -1;
+        }
+    }
+    for (const ProfileEntry& entry : profile.entries) {
+        if (!seen.insert(lower_case(entry.section + "]" + entry.key)).second) {
+            *error = "[" + entry.section + "] " + entry.key + " is given twice";
+            return -1;
+        }
     }
     return 0;
 }
@@ -229,6 +270,7 @@ int bay_read(const char* path, std::vector<DriveConfig>* drives, std::string* er
         *error = "cannot read the bay file";
         return -1;
     }
+    if (check_strict(profile, error) != 0) return -1;
     for (const std::string& section : profile.sections) {
         DriveConfig drive;
         if (read_drive(profile, section, path, &drive, error) != 0) return -1;

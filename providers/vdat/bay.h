@@ -13,10 +13,15 @@
 //   locate_fps=20000         winding speed of an audio LOCATE, frames per second
 //   ready_delay_ms=0         after insertion or LOAD, not ready for this long
 //   latency_ms=0             > 0: commands complete asynchronously after this long
+//   write_errors=50,60-62    positions whose WRITE fails with MEDIUM ERROR, nothing stored
+//   hang_at=0                > 0: from the N-th command sent to this drive in the run on,
+//                            commands never complete (counted from 1, every SCSI command)
 //
 // A ';' preceded by a blank starts a comment after a value. Any fault (an unknown key, a
-// number out of range, a bad section name, a cassette that cannot be opened) rejects the
-// whole bay with a message: a drive that half works would mislead more than none.
+// number out of range, a bad section name, a section or key given twice, a line that is
+// neither a section, a key=value nor a comment, no section at all, a cassette that cannot
+// be opened) rejects the whole bay with a message: a drive that half works would mislead
+// more than none.
 
 #include <cstdint>
 #include <string>
@@ -38,9 +43,11 @@ struct DriveConfig {
     bool write_protect = false;
     uint64_t capacity = 240000;
     std::vector<FrameRange> read_errors;  // sorted, not overlapping
+    std::vector<FrameRange> write_errors;
     uint32_t locate_fps = 20000;
     uint32_t ready_delay_ms = 0;
     uint32_t latency_ms = 0;
+    uint64_t hang_at = 0;
 };
 
 constexpr int kMaxAdapter = 7;

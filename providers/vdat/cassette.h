@@ -1,29 +1,42 @@
 #pragma once
 // The cassette file and the drive state file beside it.
 //
-// Cassette file: the tape's frames in order, 5822 bytes each, exactly the layout of the
-// tape image file: no header, no padding. Position n is frame n, at byte n * 5822. An
-// empty file is a blank cassette; reading at the position just past the last frame is
-// end of data. A write at position n stores the frame there and cuts the file after it,
-// as recording on tape erases what followed. Bytes after the last whole frame (a file
-// cut short by an outside program) are not part of the tape; the next write drops them.
+// Cassette file: a frame file (frame/frame_file.h), the tape's frames in order, 5822
+// bytes each, no header, no padding: position n is frame n. An empty file is a blank
+// cassette; reading at the position just past the last frame is end of data. A write at
+// position n stores the frame there and cuts the file after it, as recording on tape
+// erases what followed. Bytes after the last whole frame (a file cut short by an outside
+// program) are not part of the tape; the next write drops them.
+//
+// While the drive holds the cassette its file must keep a name and stay at least as long
+// as the drive left it. A file removed, replaced by another renamed over it, or cut short
+// under the drive is a cassette pulled out of it: the drive lets go of it and writes
+// nothing more to either file. (A file that keeps another hard link while its name is
+// given to another file goes unnoticed.)
 //
 // State file "<cassette>.state": what the drive remembers of the cassette between runs,
-// in the profile-file form, rewritten in place as one fixed-size record whenever a value
-// changes (a position change per frame costs one small pwrite):
+// in the profile-file form. While the drive holds the cassette the file is one
+// fixed-size record mapped into memory and brought up to date with every change, so that
+// it shows the drive's latest state whenever and however the process ends (even killed),
+// at the cost of a copy into memory, not of a write:
 //
 //   [state]
-//   position=0000000123     frame number the tape stands at
+//   position=0000000123     frame number the tape stands at (always ten digits)
 //   density=0x80            density code: 0x80 audio mode, 0x13 data mode
 //   loaded=1                0 after an UNLOAD (the cassette was ejected)
 //   mrs_off=0               MRS switch of mode page 0x30 (1 = media recognition off)
 //
 // No state file means a cassette freshly inserted. Values may also be written by hand,
-// in any width; a key that is missing or unreadable takes its fresh-cassette value.
+// in any width; a key that is missing or unreadable takes its fresh-cassette value. A
+// cassette pulled out of the drive takes its state file with it: the next run finds
+// whatever file is then there freshly inserted.
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+
+#include "frame/frame_file.h"
+#include "platform/positional_file.h"
 
 constexpr uint8_t kDensityAudio = 0x80;
 constexpr uint8_t kDensityData = 0x13;
@@ -36,15 +49,14 @@ struct DriveMemory {
 };
 
 struct Cassette {
-    int fd = -1;
-    int state_fd = -1;  // -1 when no state file could be opened: state stays in memory
+    FrameFile tape;
     bool read_only = false;
-    uint64_t file_bytes = 0;
-    uint64_t frames = 0;
+    uint64_t file_bytes = 0;  // as long as the drive left the file
     std::string path;
     std::string state_path;
-    DriveMemory saved;  // what the state file holds
-    bool state_record_written = false;
+    int state_fd = -1;          // -1 when no state file could be opened: kept in memory only
+    char* state_map = nullptr;  // the state file mapped into memory, when it could be
+    DriveMemory saved;          // what the state file holds
 
     Cassette() = default;
     Cassette(const Cassette&) = delete;
@@ -57,15 +69,17 @@ struct Cassette {
 int cassette_open(const char* path, bool write_protect, Cassette* cassette, DriveMemory* memory,
                   bool* state_found, std::string* error);
 
-// Whole frame n into frame (5822 bytes). 0, or -1 on an I/O error.
-int cassette_read_frame(Cassette* cassette, uint64_t n, uint8_t* frame, size_t length);
-// The 62 subcode bytes of count frames from n, one after another into out.
-int cassette_read_subcodes(Cassette* cassette, uint64_t n, uint64_t count, uint8_t* out);
-// Stores frame n (n <= frames) and erases everything after it. 0, or -1 (errno kept).
+// Stores frame n (n <= frames) and erases everything after it. 0, or -1.
 int cassette_write_frame(Cassette* cassette, uint64_t n, const uint8_t* frame);
 
-// Rewrites the state record when memory differs from what the file holds.
+// Brings the state file up to memory.
 void cassette_save_state(Cassette* cassette, const DriveMemory& memory);
 
-// Whether the two files are the same file.
+// nullptr while the cassette file keeps a name and is no shorter than the drive left it;
+// otherwise what happened to it ("was removed", ...).
+const char* cassette_vanished(const Cassette* cassette);
+// Lets go of a cassette that vanished: closes its file and removes its state file.
+void cassette_pull_out(Cassette* cassette);
+
+// Whether the two paths name the same file.
 bool same_file(const char* a, const char* b);

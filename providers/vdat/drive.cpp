@@ -4,13 +4,14 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <cstring>
-#include <vector>
 
 #include "frame/audio_frame.h"
+#include "frame/frame_file.h"
+#include "frame/frame_search.h"
 #include "platform/aspi_srb.h"
 #include "platform/clock.h"
-#include "tape_position.h"
 
 // One handler per opcode. A handler returns the SCSI status byte and, for CHECK
 // CONDITION, fills the sense data through the named helpers below. Every slot of the
@@ -30,13 +31,11 @@ constexpr uint8_t kEndOfMedium = 0x40;
 constexpr uint8_t kIncorrectLength = 0x20;
 
 constexpr uint32_t kFrame = static_cast<uint32_t>(kFrameBytes);
-constexpr size_t kPositionRecordBytes = 20;
 constexpr size_t kInquiryBytes = 36;
 constexpr uint8_t kMrsOff = 0x08;  // page 0x30 byte 3
 constexpr uint8_t kMrsPage = 0x30;
 constexpr uint8_t kAllPages = 0x3F;
 constexpr uint8_t kMrsPageLength = 14;
-constexpr uint64_t kScanChunkFrames = 256;
 
 struct Command {
     const ScsiRequest* request;
@@ -191,9 +190,23 @@ void start_ready_delay(Drive* drive) {
     drive->ready_since_ms = platform_now_ms();
 }
 
+// A cassette file removed, replaced or cut short under the drive is a cassette pulled out
+// of it: from then on the drive has none, as a real drive whose cassette was taken out.
+bool cassette_in_drive(Drive* drive) {
+    if (!drive->has_cassette) return false;
+    const char* what = cassette_vanished(&drive->cassette);
+    if (!what) return true;
+    fprintf(stderr, "vdat: [%d:%d] cassette %s %s while in the drive; the drive has none now\n",
+            drive->config.adapter, drive->config.target, drive->cassette.path.c_str(), what);
+    cassette_pull_out(&drive->cassette);
+    drive->has_cassette = false;
+    drive->winding.active = false;
+    return false;
+}
+
 // False, with NOT READY sense, when no cassette is loaded or it is still coming ready.
 bool ready_for_media(Drive* drive, Command* c) {
-    if (!drive->has_cassette || !drive->memory.loaded) {
+    if (!cassette_in_drive(drive) || !drive->memory.loaded) {
         medium_not_present(c);
         return false;
     }
@@ -215,61 +228,32 @@ bool write_protect_tab(const Drive* drive) {
 // ---- positioning
 
 uint8_t locate_block(Drive* drive, Command* c, uint64_t block) {
-    if (block > drive->cassette.frames) {
-        move_to(drive, drive->cassette.frames);
+    if (block > drive->cassette.tape.frames) {
+        move_to(drive, drive->cassette.tape.frames);
         return end_of_data(c, 0);
     }
     move_to(drive, block);
     return STATUS_GOOD;
 }
 
-// Decodes the audio LOCATE target; false for a kind the drive does not know.
-bool parse_locate_target(const uint8_t* cdb, LocateTarget* target) {
-    target->kind = cdb[3];
-    switch (cdb[3]) {
-        case LOCATE_PROGRAM:
-            // Each byte is two decimal digits; a digit above 9 still counts its value, so
-            // 0xC3 in the last byte reads as 123 just as 0x01 0x23 does.
-            target->program =
-                bcd_value(cdb[4]) * 10000 + bcd_value(cdb[5]) * 100 + bcd_value(cdb[6]);
-            return true;
-        case LOCATE_ABSOLUTE_TIME:
-        case LOCATE_RUNNING_TIME:
-        case LOCATE_PROGRAM_TIME:
-            memcpy(target->time, &cdb[4], 4);
-            return true;
-        default:
-            return false;
-    }
-}
-
-// The first position from the start of the tape that shows the target, or -1.
-int64_t find_target(Drive* drive, const LocateTarget& target) {
-    Cassette* cassette = &drive->cassette;
-    if (target.kind == LOCATE_RUNNING_TIME) {
-        int64_t position = position_of_running_time(target.time);
-        return position >= 0 && static_cast<uint64_t>(position) < cassette->frames ? position : -1;
-    }
-    std::vector<uint8_t> chunk(kScanChunkFrames * kSubcodeBytes);
-    for (uint64_t first = 0; first < cassette->frames; first += kScanChunkFrames) {
-        uint64_t count = std::min(kScanChunkFrames, cassette->frames - first);
-        if (cassette_read_subcodes(cassette, first, count, chunk.data()) != 0) return -1;
-        for (uint64_t i = 0; i < count; ++i) {
-            FrameView view;
-            view_frame(&chunk[i * kSubcodeBytes], &view);
-            if (view_shows_target(view, target)) return static_cast<int64_t>(first + i);
-        }
-    }
-    return -1;
+// Decodes the audio LOCATE target; false for a kind the drive does not know. Each byte is
+// two decimal digits; a digit above 9 still counts its value, so 0xC3 in the last byte of
+// a program number reads as 123 just as 0x01 0x23 does.
+bool parse_locate_target(const uint8_t* cdb, FrameTarget* target) {
+    if ((cdb[3] & 0x1F) != 0 || cdb[3] > 0x60) return false;
+    target->kind = cdb[3] >> 5;  // 0x00 program, 0x20 absolute, 0x40 running, 0x60 program time
+    target->program = bcd_number(cdb[4]) * 10000 + bcd_number(cdb[5]) * 100 + bcd_number(cdb[6]);
+    for (int i = 0; i < 4; ++i) target->time[i] = static_cast<uint8_t>(bcd_number(cdb[4 + i]));
+    return true;
 }
 
 uint8_t audio_locate(Drive* drive, Command* c, bool immediate) {
-    LocateTarget target{};
+    FrameTarget target{};
     if (drive->memory.density != kDensityAudio || !parse_locate_target(c->cdb, &target)) {
         return invalid_field_in_cdb(c);
     }
-    int64_t found = find_target(drive, target);
-    uint64_t destination = found >= 0 ? static_cast<uint64_t>(found) : drive->cassette.frames;
+    int64_t found = frame_file_find(drive->cassette.tape, target);
+    uint64_t destination = found >= 0 ? static_cast<uint64_t>(found) : drive->cassette.tape.frames;
     if (!immediate) {
         move_to(drive, destination);
         return found >= 0 ? STATUS_GOOD : end_of_data(c, 0);
@@ -325,12 +309,14 @@ uint8_t op_read(Drive* drive, Command* c) {
     if (wanted == 0) return STATUS_GOOD;
     if (drive->memory.density != kDensityAudio) return incompatible_format(c, 0x02);
     uint64_t position = drive->memory.position;
-    if (position >= drive->cassette.frames) return end_of_data(c, wanted);
+    // The physical end of the tape comes before the end of data on a full cassette.
+    if (position >= drive->config.capacity) return end_of_medium(c, wanted);
+    if (position >= drive->cassette.tape.frames) return end_of_data(c, wanted);
     if (in_ranges(drive->config.read_errors, position)) {
         move_to(drive, position + 1);
         return unrecovered_read_error(c);
     }
-    if (cassette_read_frame(&drive->cassette, position, c->request->data, moved) != 0) {
+    if (frame_file_read(drive->cassette.tape, position, c->request->data, moved) != 0) {
         return unrecovered_read_error(c);
     }
     move_to(drive, position + 1);
@@ -350,6 +336,7 @@ uint8_t op_write(Drive* drive, Command* c) {
     if (length != kFrame) return invalid_field_in_cdb(c);
     uint64_t position = drive->memory.position;
     if (position >= drive->config.capacity) return end_of_medium(c, length);
+    if (in_ranges(drive->config.write_errors, position)) return write_error(c);
     if (cassette_write_frame(&drive->cassette, position, c->request->data) != 0) {
         return write_error(c);
     }
@@ -456,7 +443,7 @@ uint8_t op_mode_select(Drive* drive, Command* c) {
 }
 
 uint8_t op_load_unload(Drive* drive, Command* c) {
-    if (!drive->has_cassette) return medium_not_present(c);
+    if (!cassette_in_drive(drive)) return medium_not_present(c);
     bool load = c->cdb[4] & 0x01;
     if (!load && !drive->memory.loaded) return medium_not_present(c);
     stop_winding(drive);
@@ -485,16 +472,9 @@ uint8_t op_locate(Drive* drive, Command* c) {
     return locate_block(drive, c, be32(&c->cdb[3]));
 }
 
-// Audio record (CDB byte 1 bit 0 set, audio mode), the frame at the position:
-//   byte 0      0x80 at the beginning of the tape, else 0
-//   bytes 1-3   0 (partition 0)
-//   bytes 4-6   program number of the absolute-time pack, one digit per byte (0x0A each
-//               when the frame has no absolute-time pack; lead-in shows 00 0B 0B)
-//   byte 7      0
-//   bytes 8-11  running time, counted from the start of the tape, BCD h m s f
-//   bytes 12-15 absolute time, BCD h m s f (AA AA AA AA: no valid time)
-//   bytes 16-19 program time, likewise
-// Otherwise the block form: byte 0 flags as above, bytes 4-7 and 8-11 the position.
+// Audio record (CDB byte 1 bit 0 set, audio mode): the frame at the position, as
+// frame_position_record lays it out. Otherwise the block form: byte 0 0x80 at the
+// beginning of the tape, bytes 4-7 and 8-11 the position.
 uint8_t op_read_position(Drive* drive, Command* c) {
     if (!buffer_holds(c, kPositionRecordBytes)) return data_overrun(c);
     if (!ready_for_media(drive, c)) return STATUS_CHKCOND;
@@ -502,26 +482,21 @@ uint8_t op_read_position(Drive* drive, Command* c) {
     uint64_t position = drive->memory.position;
     uint8_t* record = c->request->data;
     memset(record, 0, kPositionRecordBytes);
-    record[0] = position == 0 ? 0x80 : 0x00;
     if (!(c->cdb[1] & 0x01) || drive->memory.density != kDensityAudio) {
+        record[0] = position == 0 ? 0x80 : 0x00;
         put_be32(&record[4], static_cast<uint32_t>(position));
         put_be32(&record[8], static_cast<uint32_t>(position));
         return STATUS_GOOD;
     }
-    if (position >= drive->cassette.frames) {
+    if (position >= drive->cassette.tape.frames) {
         drive->locate_failed = false;  // reported here
         return end_of_data(c, 0);
     }
     uint8_t subcode[kSubcodeBytes];
-    if (cassette_read_subcodes(&drive->cassette, position, 1, subcode) != 0) {
+    if (frame_file_read_subcodes(drive->cassette.tape, position, 1, subcode) != 0) {
         return unrecovered_read_error(c);
     }
-    FrameView view;
-    view_frame(subcode, &view);
-    memcpy(&record[4], view.program_digits, 3);
-    running_time_at(position, &record[8]);
-    memcpy(&record[12], view.absolute_time, 4);
-    memcpy(&record[16], view.program_time, 4);
+    frame_position_record(subcode, position, record);
     return STATUS_GOOD;
 }
 
@@ -579,7 +554,7 @@ int drive_open(const DriveConfig& config, Drive* drive, std::string* error) {
         start_ready_delay(drive);
     }
     // A cassette cut short since the last run: the tape stands at its end.
-    drive->memory.position = std::min(drive->memory.position, drive->cassette.frames);
+    drive->memory.position = std::min(drive->memory.position, drive->cassette.tape.frames);
     save_state(drive);
     return 0;
 }

@@ -45,6 +45,7 @@ struct Drive {
     bool locate_failed = false;  // reported once by the next TEST UNIT READY
     uint8_t buffered_mode = 1;
     bool has_mrs_page = false;  // the Python 01931 firmware keeps its MRS switch in page 0x30
+    uint64_t requests = 0;      // SCSI commands received in this run, for hang_at
 };
 
 // Opens the drive's cassette; a cassette found ejected, or none remembered, is inserted.

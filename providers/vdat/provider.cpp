@@ -104,21 +104,65 @@ const char* direction_name(const SRB_ExecSCSICmd* srb) {
     return (srb->SRB_Flags & SRB_DIR_OUT) ? "out" : "in";
 }
 
+// A line built by hand: every test run traces every command, and printf-style
+// formatting would cost more than the command itself. What does not fit is dropped.
+struct LineWriter {
+    char* line;
+    size_t size;
+    size_t length = 0;
+
+    void put(char c) {
+        if (length < size) line[length++] = c;
+    }
+    void text(const char* s) {
+        while (*s) put(*s++);
+    }
+    void hex(uint8_t byte) {
+        put("0123456789abcdef"[byte >> 4]);
+        put("0123456789abcdef"[byte & 0x0F]);
+    }
+    void number(uint32_t value) {
+        char digits[10];
+        int count = 0;
+        do {
+            digits[count++] = static_cast<char>('0' + value % 10);
+            value /= 10;
+        } while (value != 0);
+        while (count > 0) put(digits[--count]);
+    }
+};
+
 // "0:4:0 08 00 00 16 be 00 in 5822 -> 01 00 00 00": at most 11 + 16 * 3 + 33 characters.
 size_t format_trace(const SRB_ExecSCSICmd* srb, uint8_t status, const uint8_t* sense, char* line,
                     size_t size) {
-    size_t length = 0;
-    auto append = [&](int written) {
-        if (written > 0) length = std::min(length + static_cast<size_t>(written), size - 1);
-    };
-    append(snprintf(line, size, "%u:%u:%u", srb->SRB_HaId, srb->SRB_Target, srb->SRB_Lun));
+    LineWriter out{line, size};
+    out.number(srb->SRB_HaId);
+    out.put(':');
+    out.number(srb->SRB_Target);
+    out.put(':');
+    out.number(srb->SRB_Lun);
     int cdb_length = std::min<int>(srb->SRB_CDBLen, sizeof srb->CDBByte);
     for (int i = 0; i < cdb_length; ++i) {
-        append(snprintf(line + length, size - length, " %02x", srb->CDBByte[i]));
+        out.put(' ');
+        out.hex(srb->CDBByte[i]);
     }
-    append(snprintf(line + length, size - length, " %s %u -> %02x %02x %02x %02x\n",
-                    direction_name(srb), srb->SRB_BufLen, status, sense[2], sense[12], sense[13]));
-    return length;
+    out.put(' ');
+    out.text(direction_name(srb));
+    out.put(' ');
+    out.number(srb->SRB_BufLen);
+    out.text(" ->");
+    for (uint8_t byte : {status, sense[2], sense[12], sense[13]}) {
+        out.put(' ');
+        out.hex(byte);
+    }
+    out.put('\n');
+    return out.length;
+}
+
+void write_trace(Provider* provider, const char* line, size_t length) {
+    if (provider->trace_fd < 0 || length == 0) return;
+    ssize_t written = write(provider->trace_fd, line, length);
+    (void)written;  // a full disk loses trace lines, not requests
 }
 
 // Only an eventfd is signalled: a caller that gave up on a request and closed its event
@@ -151,16 +195,29 @@ void complete(Provider* provider, SRB_ExecSCSICmd* srb, uint8_t status, const Sc
     if (result.target_status == STATUS_CHKCOND) {
         memcpy(srb->SenseArea, result.sense, std::min(sense_length, kSenseBytes));
     }
+    // The line is made before the status is set: from then on the request is its owner's.
     char line[kTraceLineBytes];
-    size_t line_length = format_trace(srb, status, result.sense, line, sizeof line);
+    size_t line_length = 0;
+    if (provider->trace_fd >= 0) {
+        line_length = format_trace(srb, status, result.sense, line, sizeof line);
+    }
     int event =
         (srb->SRB_Flags & SRB_EVENT_NOTIFY) ? aspi_postproc_to_event(srb->SRB_PostProc) : -1;
     __atomic_store_n(&srb->SRB_Status, status, __ATOMIC_RELEASE);
-    if (provider->trace_fd >= 0) {
-        ssize_t written = write(provider->trace_fd, line, line_length);
-        (void)written;  // a full disk loses trace lines, not requests
-    }
+    write_trace(provider, line, line_length);
     signal_event(event, from_worker);
+}
+
+// A drive that has stopped answering: the request stays pending for ever. Nothing keeps
+// it, so nothing can touch it after its owner has given up on it.
+uint32_t hang(Provider* provider, SRB_ExecSCSICmd* srb) {
+    __atomic_store_n(&srb->SRB_Status, SS_PENDING, __ATOMIC_RELEASE);
+    if (provider->trace_fd >= 0) {
+        char line[kTraceLineBytes];
+        uint8_t no_sense[kSenseBytes] = {};
+        write_trace(provider, line, format_trace(srb, SS_PENDING, no_sense, line, sizeof line));
+    }
+    return SS_PENDING;
 }
 
 void complete_without_drive(Provider* provider, SRB_ExecSCSICmd* srb, uint8_t status) {
@@ -205,6 +262,9 @@ uint32_t execute_scsi_command(Provider* provider, SRB_ExecSCSICmd* srb) {
     if (!drive) {
         complete_without_drive(provider, srb, SS_NO_DEVICE);
         return SS_NO_DEVICE;
+    }
+    if (drive->config.hang_at > 0 && ++drive->requests >= drive->config.hang_at) {
+        return hang(provider, srb);
     }
     bool cdb_fits = srb->SRB_CDBLen >= 1 && srb->SRB_CDBLen <= sizeof srb->CDBByte &&
                     srb->SRB_CDBLen >= cdb_length_of(srb->CDBByte[0]);

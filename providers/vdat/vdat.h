@@ -8,7 +8,8 @@
 //   0:4:0 08 00 00 16 be 00 in 5822 -> 01 00 00 00
 //
 // address, CDB bytes, direction (in, out, none), data length, then SRB_Status, sense
-// byte 2, ASC and ASCQ. A drive with latency_ms > 0 completes its requests on a worker
+// byte 2, ASC and ASCQ; a request that will never complete (hang_at) shows status 00
+// (pending) and no sense. A drive with latency_ms > 0 completes its requests on a worker
 // thread after that delay; the others complete before SendASPI32Command returns. Either
 // way the request's event is signalled after its status is set.
 

@@ -69,6 +69,11 @@ uint32_t platform_now_seconds() {
     return g_clock->now_ms() / 1000u;
 }
 
+uint32_t platform_real_ms(uint32_t ms) {
+    uint32_t factor = time_scale().factor;
+    return ms / factor + (ms % factor != 0 ? 1 : 0);
+}
+
 const PlatformClock* platform_set_clock(const PlatformClock* clock) {
     const PlatformClock* previous = g_clock;
     g_clock = clock ? clock : &kRealClock;

@@ -12,6 +12,9 @@ uint32_t platform_now_ms();
 void platform_sleep_ms(uint32_t ms);
 // Whole seconds of the same clock.
 uint32_t platform_now_seconds();
+// Real milliseconds that ms of the program's clock take: fewer under TERVANO_TIME_SCALE.
+// For waits that the system times itself, such as the wait for a request's event.
+uint32_t platform_real_ms(uint32_t ms);
 
 // Installs another clock (nullptr restores the real one); returns the previous one.
 const PlatformClock* platform_set_clock(const PlatformClock* clock);

@@ -6,6 +6,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "platform/clock.h"
+
 namespace {
 
 uint64_t monotonic_ms() {
@@ -19,8 +21,9 @@ int real_create() {
     return eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
 }
 
+// The timeout is in the program's clock, which TERVANO_TIME_SCALE may run faster.
 int real_wait(int event, uint32_t timeout_ms) {
-    const uint64_t deadline = monotonic_ms() + timeout_ms;
+    const uint64_t deadline = monotonic_ms() + platform_real_ms(timeout_ms);
     for (;;) {
         uint64_t now = monotonic_ms();
         uint64_t left = now >= deadline ? 0 : deadline - now;

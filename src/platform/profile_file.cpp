@@ -47,18 +47,20 @@ void parse_line(const char* begin, const char* end, std::string* section, bool* 
                 ProfileFile* profile) {
     while (begin < end && is_blank(*begin)) ++begin;
     if (begin == end || *begin == ';') return;
-    if (*begin == '[') {
-        const char* close = static_cast<const char*>(memchr(begin, ']', end - begin));
-        if (!close) return;
+    const char* close = static_cast<const char*>(memchr(begin, ']', end - begin));
+    if (*begin == '[' && close) {
         *section = trimmed(begin + 1, close);
         *in_section = true;
         add_section(profile, *section);
+        profile->headers.push_back(*section);
         return;
     }
     const char* equals = static_cast<const char*>(memchr(begin, '=', end - begin));
-    if (!equals || !*in_section) return;
-    std::string key = trimmed(begin, equals);
-    if (key.empty()) return;
+    std::string key = equals ? trimmed(begin, equals) : std::string();
+    if (*begin == '[' || key.empty() || !*in_section) {
+        profile->ignored.push_back(trimmed(begin, end));
+        return;
+    }
     profile->entries.push_back({*section, key, unquoted(trimmed(equals + 1, end))});
 }
 

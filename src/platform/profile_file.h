@@ -35,6 +35,10 @@ struct ProfileEntry {
 struct ProfileFile {
     std::vector<std::string> sections;  // in file order, each name once
     std::vector<ProfileEntry> entries;  // in file order
+    // For readers stricter than the rules above: every section header, repeats included,
+    // and the lines the rules ignore (no '=', no closing ']', before the first section).
+    std::vector<std::string> headers;
+    std::vector<std::string> ignored;
 };
 
 // Reads and parses a file; PROFILE_OK, PROFILE_UNREADABLE or PROFILE_TOO_LARGE. On

@@ -416,8 +416,8 @@ class Bay:
     """A vdat drive bay in a folder of its own (a new temporary folder by default, removed
     with the Bay), which also serves as the working directory of run(). The bay file is rewritten by every
     add(); keys as in the bay's documentation (vendor, product, revision, device_type,
-    cassette, write_protect, capacity, read_errors, locate_fps, ready_delay_ms,
-    latency_ms)."""
+    cassette, write_protect, capacity, read_errors, write_errors, locate_fps,
+    ready_delay_ms, latency_ms, hang_at)."""
 
     def __init__(self, folder=None):
         if folder is None:

@@ -1,10 +1,9 @@
-// The audio LOCATE, the winding it starts, the READ POSITION record, and the drive's
-// reading of frame subcode, running time and read-error lists beneath them.
+// The audio LOCATE, the winding it starts, the READ POSITION record, and the bay's lists
+// of damaged positions.
 
 #include <tuple>
 
 #include "bay.h"
-#include "tape_position.h"
 #include "vdat_test_support.h"
 
 namespace vdat_test {
@@ -73,10 +72,6 @@ TEST_F(LocateTest, FindsTheFirstFrameThatShowsEachKindOfTarget) {
 
 TEST_F(LocateTest, PositionRecordDescribesTheFrameUnderTheHead) {
     use_bay(1000);
-    // Lead-in: program number 0BB, no valid times; the running time counts anyway.
-    Bytes lead_in = {0x80, 0, 0, 0, 0x00, 0x0B, 0x0B, 0, 0, 0, 0, 0};
-    lead_in.resize(20, 0xAA);
-    EXPECT_EQ(read_position(4), lead_in);
     int position = kLeadIn + kProgramFrames + 38;
     ASSERT_EQ(status(4, cdb_locate_block(position)), kGood);
     Bytes expected = {0x00, 0, 0, 0, 0x01, 0x02, 0x03, 0};
@@ -137,37 +132,7 @@ TEST_F(LocateTest, ATargetNotOnTheTapeWindsToTheEndOfData) {
     EXPECT_EQ(status(4, audio_locate(0x00, {0x00, 0x00, 0x01})), kBadField) << "data mode";
 }
 
-TEST(TapePositionTest, RunningTimeMatchesAFrameByFrameCount) {
-    FrameClock clock;
-    for (uint64_t position = 0; position < 2 * 3600 * 34; ++position) {
-        uint8_t time[4];
-        running_time_at(position, time);
-        ASSERT_EQ(Bytes(time, time + 4), clock.bcd()) << position;
-        ASSERT_EQ(position_of_running_time(time), int64_t(position));
-        clock.step();
-    }
-    const Bytes invalid[] = {
-        {0x00, 0x00, 0x01, 0x33},  // second 1 has frames 00-32
-        {0x00, 0x00, 0x60, 0x00}, {0x00, 0x60, 0x00, 0x00},
-        {0x00, 0x00, 0x0A, 0x00}, {0xAA, 0xAA, 0xAA, 0xAA},
-    };
-    for (const Bytes& time : invalid) EXPECT_EQ(position_of_running_time(time.data()), -1);
-}
-
-TEST(TapePositionTest, ViewTakesTheLastPackOfEachItem) {
-    Bytes frame = make_frame(0, 0x042, {0x00, 0x01, 0x02, 0x03});
-    FrameView view;
-    view_frame(&frame[kSubcodeOffset], &view);
-    EXPECT_EQ(view_program_number(view), 42);
-    // Pack 5 carries a second absolute-time pack, of the lead-in: it wins, without a time.
-    const uint8_t lead_in[8] = {0x20, 0xBB, 0x01, 0x00, 0x00, 0x00, 0x09, 0x00};
-    std::copy(lead_in, lead_in + 8, frame.begin() + 5792);
-    view_frame(&frame[kSubcodeOffset], &view);
-    EXPECT_EQ(view_program_number(view), -1) << "0BB is no program, not 121";
-    EXPECT_EQ(Bytes(view.absolute_time, view.absolute_time + 4), Bytes(4, 0xAA));
-}
-
-TEST(TapePositionTest, ReadErrorListsAreSortedMergedAndParsedStrictly) {
+TEST(BayTest, ErrorListsAreSortedMergedAndParsedStrictly) {
     std::vector<FrameRange> ranges;
     ASSERT_EQ(parse_frame_ranges(" 205-210, 100 ,207-220,221", &ranges), 0);
     for (uint64_t p : {99u, 101u, 204u, 222u}) EXPECT_FALSE(in_ranges(ranges, p)) << p;

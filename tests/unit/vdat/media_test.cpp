@@ -13,6 +13,7 @@ using MediaTest = VdatTest;
 TEST_F(MediaTest, ReadsFramesInOrderUntilEndOfDataInAudioModeOnly) {
     std::vector<Bytes> tape = recorded(3);
     cassette("tape.dat", tape);
+    std::ofstream(path("tape.dat"), std::ios::app) << "a partial frame is no frame";
     bay("[0:4]\ncassette=tape.dat\n");
     Bytes frame;
     EXPECT_EQ(read_frame(4, &frame), 0x04033002u) << "data mode";
@@ -56,14 +57,16 @@ TEST_F(MediaTest, WriteStoresTheFrameAndErasesWhatFollows) {
     EXPECT_EQ(write_frame(4, frame), 0x04033005u) << "data mode";
 }
 
-TEST_F(MediaTest, WriteProtectCapacityAndReadErrors) {
+TEST_F(MediaTest, WriteProtectCapacityAndMediumErrors) {
     cassette("locked.dat", recorded(2));
     cassette("short.dat", {});
     cassette("worn.dat", recorded(6));
+    cassette("bad.dat", {});
     bay("[0:1]\ncassette=locked.dat\nwrite_protect=1\n"
         "[0:2]\ncassette=short.dat\ncapacity=2\n"
-        "[0:3]\ncassette=worn.dat\nread_errors=1, 3-4\n");
-    for (int target : {1, 2, 3}) set_density(target, 0x80);
+        "[0:3]\ncassette=worn.dat\nread_errors=1, 3-4\n"
+        "[0:4]\ncassette=bad.dat\nwrite_errors=1\n");
+    for (int target : {1, 2, 3, 4}) set_density(target, 0x80);
 
     EXPECT_EQ(write_frame(1, make_frame(9, 1)), 0x04072700u);
     EXPECT_EQ(mode_sense(1, 0x00)[2] & 0x80, 0x80);
@@ -71,14 +74,49 @@ TEST_F(MediaTest, WriteProtectCapacityAndReadErrors) {
 
     EXPECT_EQ(write_frame(2, make_frame(0, 1)), kGood);
     EXPECT_EQ(write_frame(2, make_frame(1, 1)), kGood);
-    EXPECT_EQ(write_frame(2, make_frame(2, 1)), 0x044D0002u);
+    EXPECT_EQ(write_frame(2, make_frame(2, 1)), kEndOfMedium);
     EXPECT_EQ(read_text(path("short.dat")).size(), 2u * kFrame);
 
     Bytes frame;
     std::vector<uint32_t> statuses;
     for (int i = 0; i < 7; ++i) statuses.push_back(read_frame(3, &frame));
+    ASSERT_EQ(status(2, kRewind), kGood);
+    for (int i = 0; i < 3; ++i) statuses.push_back(read_frame(2, &frame));
+    for (int i = 0; i < 3; ++i) statuses.push_back(write_frame(4, make_frame(i, 1)));
     EXPECT_EQ(statuses, (std::vector<uint32_t>{kGood, 0x04031100, kGood, 0x04031100, 0x04031100,
-                                               kGood, kEndOfData}));
+                                               kGood, kEndOfData, kGood, kGood, kEndOfMedium, kGood,
+                                               0x04030C00, 0x04030C00}));
+    EXPECT_EQ(read_text(path("bad.dat")).size(), kFrame) << "nothing stored of the failed frame";
+    uint8_t block[20];
+    send(0, 4, {0x34, 0, 0, 0, 0, 0, 0, 0, 0, 0}, block, 20);
+    EXPECT_EQ(block[7], 1) << "the tape stays at the frame that failed";
+}
+
+// A cassette file removed, replaced or cut short under the drive: a cassette pulled out.
+TEST_F(MediaTest, ACassetteFileThatVanishesLeavesTheDriveWithoutCassette) {
+    const std::pair<const char*, void (*)(const std::string&)> mishaps[] = {
+        {"was removed", [](const std::string& p) { std::filesystem::remove(p); }},
+        {"was replaced by another file",
+         [](const std::string& p) { std::filesystem::rename(p + ".new", p); }},
+        {"was cut short", [](const std::string& p) { std::filesystem::resize_file(p, kFrame); }},
+    };
+    for (const auto& [what, mishap] : mishaps) {
+        restart();
+        cassette("tape.dat", recorded(3));
+        cassette("tape.dat.new", {make_frame(7, 1)});
+        bay("[0:4]\ncassette=tape.dat\n");
+        ASSERT_EQ(status(4, kTestUnitReady), kGood);
+        mishap(path("tape.dat"));
+        std::string left = read_text(path("tape.dat"));
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(status(4, kTestUnitReady), kNoMedium) << what;
+        EXPECT_EQ(write_frame(4, make_frame(8, 1)), kNoMedium);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(),
+                  "vdat: [0:4] cassette " + path("tape.dat") + " " + what +
+                      " while in the drive; the drive has none now\n");
+        EXPECT_EQ(read_text(path("tape.dat")), left) << "nothing written into it";
+        EXPECT_FALSE(std::filesystem::exists(path("tape.dat.state")));
+    }
 }
 
 TEST_F(MediaTest, TheTapeStaysWhereTheLastRunLeftIt) {
@@ -89,9 +127,15 @@ TEST_F(MediaTest, TheTapeStaysWhereTheLastRunLeftIt) {
     Bytes frame;
     read_frame(4, &frame);
     read_frame(4, &frame);
+    EXPECT_EQ(read_text(path("tape.dat.state")),
+              "[state]\nposition=0000000002\ndensity=0x80\nloaded=1\nmrs_off=0\n")
+        << "the state file is current while the drive runs, in case the process is killed";
+    std::filesystem::resize_file(path("tape.dat.state"), 0);  // under the drive's feet
+    ASSERT_EQ(read_frame(4, &frame), kGood);
+    EXPECT_EQ(read_text(path("tape.dat.state")).substr(8, 19), "position=0000000003");
     restart();
     ASSERT_EQ(read_frame(4, &frame), kGood) << "audio mode is kept";
-    EXPECT_EQ(frame, tape[2]);
+    EXPECT_EQ(frame, tape[3]);
     restart();
     std::ofstream(path("tape.dat.state")) << "[state]\nposition=77\ndensity=0x80\n";
     EXPECT_EQ(read_frame(4, &frame), kEndOfData) << "a cassette cut short since";

@@ -83,13 +83,29 @@ TEST_F(ProviderTest, TraceHasOneLinePerRequest) {
 // Each bad bay is rejected whole, with a message, and the program finds no adapter.
 TEST_F(ProviderTest, BadBayFilesGiveNoAdapters) {
     cassette("tape.dat", {});
-    for (const char* text :
-         {"[drive]\n", "[0:99]\n", "[0:4]\n[0:04]\n", "[0:4]\ncapacity=lots\n",
-          "[0:1]\n[0:4]\ncapacity=12000001\n", "[0:4]\nlocate_fps=0\n", "[0:4]\nwrite_protect=2\n",
-          "[0:4]\nlatency_ms=-5\n", "[0:4]\nready_delay_ms=1e3\n", "[0:4]\ndevice_type=32\n",
-          "[0:4]\nread_errors=5-2\n", "[0:4]\ncasette=tape.dat\n",
-          "[0:4]\ncassette=no-such-tape.dat\n", "[0:4]\ncassette=.\n",
-          "[0:4]\ncassette=tape.dat\n[0:5]\ncassette=./tape.dat\n"}) {
+    for (const char* text : {"[drive]\n",
+                             "[0:99]\n",
+                             "[0:4]\n[0:04]\n",
+                             "[0:4]\ncapacity=lots\n",
+                             "[0:1]\n[0:4]\ncapacity=12000001\n",
+                             "[0:4]\nlocate_fps=0\n",
+                             "[0:4]\nwrite_protect=2\n",
+                             "[0:4]\nlatency_ms=-5\n",
+                             "[0:4]\nready_delay_ms=1e3\n",
+                             "[0:4]\ndevice_type=32\n",
+                             "[0:4]\nread_errors=5-2\n",
+                             "[0:4]\ncasette=tape.dat\n",
+                             "[0:4]\ncassette=no-such-tape.dat\n",
+                             "[0:4]\ncassette=.\n",
+                             "[0:4]\ncassette=tape.dat\n[0:5]\ncassette=./tape.dat\n",
+                             "",
+                             "; only a comment\n",
+                             "garbage\n",
+                             "[0:4]\n[0:4]\n",
+                             "[0:4]\nvendor=A\nVENDOR=B\n",
+                             "capacity=5\n[0:4]\n",
+                             "[0:4]\nwrite_errors=3-1\n",
+                             "[0:4]\nhang_at=-1\n"}) {
         restart();
         bay(text);
         testing::internal::CaptureStderr();
@@ -178,6 +194,19 @@ TEST_F(AsyncTest, SlowDriveCompletesInOrderLaterAndSignalsTheEvent) {
     EXPECT_EQ(frames[1], make_frame(1, 1));
     EXPECT_EQ(scsi_status(reads[2]), kEndOfData) << "sense is in place when the status is";
     EXPECT_EQ(reads[2].SRB_TargStat, STATUS_CHKCOND);
+}
+
+// A drive that stops answering: its requests stay pending, and nothing of them is touched
+// again, not even at the shutdown that completes what is queued.
+TEST_F(AsyncTest, FromTheHangAtRequestOnNothingCompletes) {
+    cassette("tape.dat", {});
+    bay("[0:4]\ncassette=tape.dat\nhang_at=2\nlatency_ms=1\n");
+    SRB_ExecSCSICmd answered, hung[2];
+    submit(&answered, 4, kTestUnitReady);
+    ASSERT_TRUE(wait_done(answered));
+    for (SRB_ExecSCSICmd& srb : hung) submit(&srb, 4, kTestUnitReady);
+    restart();
+    for (const SRB_ExecSCSICmd& srb : hung) EXPECT_EQ(srb.SRB_Status, SS_PENDING);
 }
 
 TEST_F(AsyncTest, ShutdownCompletesWhatIsQueuedAndAnEventThatIsNoEventfdIsLeftAlone) {

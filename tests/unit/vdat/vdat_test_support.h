@@ -25,6 +25,7 @@ constexpr uint32_t kFrame = 5822;
 // ScsiStatus words as the program's transport packs them.
 constexpr uint32_t kGood = 0x01000000;
 constexpr uint32_t kEndOfData = 0x04080005;
+constexpr uint32_t kEndOfMedium = 0x044D0002;
 constexpr uint32_t kNoMedium = 0x04023A00;
 constexpr uint32_t kBadField = 0x04052400;
 constexpr uint32_t kBadListField = 0x04052600;
