@@ -156,8 +156,9 @@ TEST(WavInput, ConvertsTo16BitStereoOrRefuses) {
     for (const auto& [format, data, stereo, format_byte] : cases) {
         write_template.format[0] = 0xA7;
         Outcome r = run(riff(cat({format, chunk("data", data)})));
-        std::vector<int16_t> samples(r.pcm.size() / 2);
-        memcpy(samples.data(), r.pcm.data(), r.pcm.size());  // little-endian host
+        std::vector<int16_t> samples;
+        for (size_t i = 0; i + 1 < r.pcm.size(); i += 2)
+            samples.push_back(int16_t(r.pcm[i] | r.pcm[i + 1] << 8));
         const bool refused = stereo.empty();
         EXPECT_EQ(std::tie(samples, r.opened, r.console, write_template.format[0]),
                   std::tuple(stereo, refused ? 0 : 1, refused ? "not supported file type\n" : "",
