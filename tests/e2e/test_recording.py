@@ -3,6 +3,10 @@ every frame of the cassette is compared with a model of what a DAT recorder writ
 TERVANO_LOCAL_TIME fixes the date pack: Monday 28 January 2002, 14:05:09.
 """
 
+import ctypes
+import os
+import subprocess
+import tempfile
 import unittest
 import wave
 
@@ -54,6 +58,20 @@ def model(files, start_ids=True, scms=0, lp=True, date=DATE, silences=(0, 0, 0))
         prog = add(silence(silences[0], long_play), pno, prog, control, **keys)
     add(silence(silences[2], long_play), pno, prog, control, **keys)
     return tape + [dc.frame(dc.PNO_LEAD_OUT, dc.NO_TIME, dc.NO_TIME, control=0x40, **keys)] * 300
+
+
+def mpeg_decode(path):
+    """Libmpg123's own decode of a whole MPEG file to 16-bit stereo."""
+    lib = ctypes.CDLL('libmpg123.so.0')
+    lib.mpg123_new.restype = ctypes.c_void_p
+    handle = ctypes.c_void_p(lib.mpg123_new(None, None))
+    lib.mpg123_open_fixed(handle, path.encode(), 2, 0xD0)  # MPG123_STEREO, ENC_SIGNED_16
+    chunk, done, pcm, result = ctypes.create_string_buffer(1 << 16), ctypes.c_size_t(), b'', 0
+    while result in (0, -11):  # MPG123_OK, MPG123_NEW_FORMAT; MPG123_DONE brings the last bytes
+        result = lib.mpg123_read(handle, chunk, len(chunk), ctypes.byref(done))
+        pcm += chunk.raw[:done.value]
+    lib.mpg123_delete(handle)
+    return pcm
 
 
 class Recording(unittest.TestCase):
@@ -126,6 +144,24 @@ class Recording(unittest.TestCase):
             with open(self.bay.file('back%d.wav' % number), 'rb') as wav:
                 data = wav.read()[44:]
             self.assertEqual(data, bytes(lead) + pcm + bytes(len(data) - lead - len(pcm)))
+
+    def test_mpeg_files_come_back_as_decoded(self):
+        folder = tempfile.TemporaryDirectory(prefix='tervano-mpeg-')
+        self.addCleanup(folder.cleanup)
+        script = os.path.join(os.environ['TERVANO_SOURCE'], 'scripts', 'make-mpeg-fixtures')
+        subprocess.run([script, folder.name], check=True)
+        names = ['tone48.mp2', 'tagged.mp3', 'tone48.wav']
+        files = {n: os.path.join(folder.name, name) for n, name in enumerate(names, 1)}
+        self.assertEqual(self.record(files)[0], 0)
+        code, out = dc.run(['/TERVANO', 'back', '/INPUTID', '0:4', '/REWIND', '/STARTID'],
+                           self.bay, env=ENV)
+        self.assertEqual(code, 0, out)
+        for number, path in files.items():
+            pcm = wave.open(path).readframes(1 << 30) if path.endswith('.wav') else mpeg_decode(path)
+            lead = 120 * 5760 if number == 1 else 0  # the lead-in, kept as silence
+            with open(self.bay.file('back%d.wav' % number), 'rb') as wav:
+                data = wav.read()[44:]
+            self.assertEqual(data, bytes(lead) + pcm + bytes(len(data) - lead - len(pcm)), path)
 
     def test_jobs_that_cannot_record_or_end_early(self):
         long = audio(dc.RATE_48K, 400)
