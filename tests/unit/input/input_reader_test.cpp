@@ -281,6 +281,7 @@ TEST(SoundFileInput, SourcesAndWhatTheTapeGets) {
         {"plain.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 48000, 2, 1, 0, 0, "", 48000, EXACT, ""},
         {"master.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 96000, 2, 2, 30000, 0, " (96000 Hz, 24 bit, 2 ch) -> 48000 Hz 16 bit, resampled, dithered", 48000, TONE, ""},
         {"master.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_24, 88200, 2, 1, 25000, 0, " (88200 Hz, 24 bit, 2 ch) -> 44100 Hz 16 bit, resampled, dithered", 44100, TONE, ""},
+        {"deep.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_24, 48000, 2, 1, 0, 0, " (48000 Hz, 24 bit, 2 ch) -> 48000 Hz 16 bit, dithered", 48000, TONE, ""},
         {"mono.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 22050, 1, 2, 0, 0, " (22050 Hz, 16 bit, 1 ch) -> 44100 Hz 16 bit, mono on both channels, resampled, dithered", 44100, TONE, ""},
         {"float.w64", SF_FORMAT_W64 | SF_FORMAT_FLOAT, 48000, 2, 2, -1, 0, " (48000 Hz, 32 bit float, 2 ch) -> 48000 Hz 16 bit, dithered", 48000, TONE, ".*float.w64: 20 samples beyond full scale clipped\n"},
         {"forced.rf64", SF_FORMAT_RF64 | SF_FORMAT_PCM_16, 48000, 2, 1, 0, 32000, " (48000 Hz, 16 bit, 2 ch) -> 32000 Hz 16 bit, resampled, dithered", 32000, TONE, ""},
