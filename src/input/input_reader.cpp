@@ -54,6 +54,7 @@ struct InputReader {
     int64_t sound_read;
     bool sound_ended;
     uint8_t raw[kBlockFrames * kMostFrameBytes];
+    char file_buffer[1 << 18];
     float block[kBlockFrames * 2];
 };
 
@@ -207,6 +208,8 @@ int open_wav(const char* name) {
         printf("error opening file\n");
         return 0;
     }
+    // Reads of one frame each would cost a system call apiece.
+    setvbuf(reader.wav, reader.file_buffer, _IOFBF, sizeof reader.file_buffer);
     RiffChunk riff;
     if (!riff_find_form(reader.wav, &riff)) {
         printf("can't find riff\n");
