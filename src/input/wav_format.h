@@ -3,7 +3,7 @@
 // the tape carries.
 //
 //   offset size field (little-endian)
-//        0    2 format tag: 1 PCM, 3 IEEE float, 0xFFFE extensible (others refused)
+//        0    2 format tag: 1 PCM, 3 IEEE float, 0xFFFE extensible (others go to libsndfile)
 //        2    2 channels
 //        4    4 samples per second
 //        8    4 bytes per second (not used)
