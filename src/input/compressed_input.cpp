@@ -63,18 +63,22 @@ bool next_decoded_frame(const uint8_t** piece, int32_t* length) {
 
 }  // namespace
 
-bool analyze_compressed(const char* name, InputFormat* format) {
+bool analyze_compressed(const char* name, InputFormat* format, std::string* message) {
+    char line[512];
     MpegDecoder* analyzer = nullptr;
     int result = mpeg_decoder_create(&analyzer);
     if (result != 0) {
-        printf("cannot create analyzer (%d) %s\n", result, mpeg_error_text(result));
+        snprintf(line, sizeof line, "cannot create analyzer (%d) %s\n", result,
+                 mpeg_error_text(result));
+        *message = line;
         return false;
     }
     MpegStreamInfo info;
     result = mpeg_decoder_open(analyzer, name, true, &info);
     mpeg_decoder_delete(analyzer);
     if (result != 0) {
-        printf("cannot analyze file %s, (%d) %s\n", name, result, mpeg_error_text(result));
+        *message = "cannot analyze file " + std::string(name) + ", (" + std::to_string(result) +
+                   ") " + mpeg_error_text(result) + "\n";
         return false;
     }
     format->channels = info.channels;
@@ -105,6 +109,10 @@ int acm_input_open(const char* name, const InputFormat& probed) {
     acm.sample_rate = info.sample_rate;
     acm.channels = info.channels;
     return 1;
+}
+
+bool acm_input_next_piece(const uint8_t** piece, int32_t* length) {
+    return acm.decoder && next_decoded_frame(piece, length);
 }
 
 int32_t acm_input_read(uint8_t* buffer, int32_t n) {

@@ -1,7 +1,6 @@
 #include "input/wav_format.h"
 
 #include <bit>
-#include <cmath>
 #include <cstring>
 
 namespace {
@@ -35,35 +34,15 @@ SampleCoding coding_of(uint16_t tag, int32_t bits) {
     return CODING_UNSUPPORTED;
 }
 
-int16_t clip16(int64_t value) {
-    if (value > INT16_MAX) return INT16_MAX;
-    if (value < INT16_MIN) return INT16_MIN;
-    return int16_t(value);
-}
-
-// Integers wider than 16 bits keep their top 16 bits, rounded to the nearest value.
-int16_t integer_sample(const uint8_t* p, int32_t bits) {
-    if (bits == 8) return int16_t((int32_t(p[0]) - 128) * 256);
-    int bytes = bits / 8;
+float integer_sample(const uint8_t* p, int32_t bits) {
+    if (bits == 8) return float((int32_t(p[0]) - 128) * 256);
     int shift = 32 - bits;
-    int64_t value = int32_t(little_endian(p, bytes) << shift) >> shift;  // sign-extended
-    if (bits == 16) return int16_t(value);
-    int drop = bits - 16;
-    return clip16((value + (int64_t(1) << (drop - 1))) >> drop);
+    int32_t value = int32_t(little_endian(p, bits / 8) << shift) >> shift;  // sign-extended
+    return float(double(value) / double(1 << (bits - 16)));
 }
 
-int16_t float_sample(const uint8_t* p) {
-    float value = std::bit_cast<float>(little_endian(p, 4));
-    if (std::isnan(value)) return 0;
-    double scaled = double(value) * 32768.0;
-    if (scaled >= INT16_MAX) return INT16_MAX;
-    if (scaled <= INT16_MIN) return INT16_MIN;
-    return int16_t(std::lround(scaled));
-}
-
-void put16(uint8_t* out, int16_t sample) {
-    out[0] = uint8_t(uint16_t(sample));
-    out[1] = uint8_t(uint16_t(sample) >> 8);
+float float_sample(const uint8_t* p) {
+    return std::bit_cast<float>(little_endian(p, 4)) * 32768.0f;
 }
 
 }  // namespace
@@ -85,18 +64,17 @@ int32_t wav_frame_bytes(const WavFormat& format) {
     return format.channels * format.bits_per_sample / 8;
 }
 
-void convert_to_stereo16(const WavFormat& format, const uint8_t* in, int32_t frames, uint8_t* out) {
+void wav_to_stereo_float(const WavFormat& format, const uint8_t* in, int32_t frames, float* out) {
     const int32_t sample_bytes = format.bits_per_sample / 8;
-    const bool mono = format.channels == 1;
+    const int32_t channels = format.channels == 1 ? 1 : 2;
     for (int32_t i = 0; i < frames; ++i) {
         for (int channel = 0; channel < 2; ++channel) {
-            const uint8_t* p = in + (mono ? 0 : channel * sample_bytes);
-            int16_t sample = format.coding == CODING_FLOAT
-                                 ? float_sample(p)
-                                 : integer_sample(p, format.bits_per_sample);
-            put16(out + 2 * channel, sample);
+            const uint8_t* p = in + (channels == 1 ? 0 : channel * sample_bytes);
+            out[channel] = format.coding == CODING_FLOAT
+                               ? float_sample(p)
+                               : integer_sample(p, format.bits_per_sample);
         }
-        in += (mono ? 1 : 2) * sample_bytes;
-        out += 4;
+        in += channels * sample_bytes;
+        out += 2;
     }
 }

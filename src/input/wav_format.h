@@ -3,7 +3,7 @@
 // the tape carries.
 //
 //   offset size field (little-endian)
-//        0    2 format tag: 1 PCM, 3 IEEE float, 0xFFFE extensible (others refused)
+//        0    2 format tag: 1 PCM, 3 IEEE float, 0xFFFE extensible (others go to libsndfile)
 //        2    2 channels
 //        4    4 samples per second
 //        8    4 bytes per second (not used)
@@ -36,7 +36,7 @@ WavFormat parse_wav_format(const uint8_t* bytes, size_t length);
 // Bytes of one sample frame (all channels) in the file.
 int32_t wav_frame_bytes(const WavFormat& format);
 
-// Converts frames sample frames to 16-bit little-endian stereo, 4 bytes each: 8-bit
-// (unsigned) widened, 24- and 32-bit integers rounded to the nearest 16-bit value, float
-// scaled by 32768, rounded and clipped at full scale; mono on both channels.
-void convert_to_stereo16(const WavFormat& format, const uint8_t* in, int32_t frames, uint8_t* out);
+// Converts frames sample frames to interleaved stereo floats in units of a 16-bit step
+// (full scale at +-32768): 8-bit (unsigned) widened, 24- and 32-bit integers scaled down
+// with their low bits kept as fractions, float scaled by 32768; mono on both channels.
+void wav_to_stereo_float(const WavFormat& format, const uint8_t* in, int32_t frames, float* out);

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "frame/long_play.h"
 #include "frame/subcode_writer.h"
@@ -197,8 +198,10 @@ bool output_drive_usable(const ScsiAddress& output) {
 RecordResult record_file(const char* name, int number, const CueSettings& settings,
                          const ScsiAddress& output) {
     RecordResult result{RECORD_DONE, 0, false};
-    printf("File: %s\n", name);
-    input_probe(name);
+    // The file's conversion is named on its own line, before anything of it is recorded.
+    const std::string notes = input_examine(name);
+    printf("File: %s%s\n", name, input_conversion().c_str());
+    printf("%s", notes.c_str());
     Recording r{};
     r.settings = &settings;
     r.number = number;

@@ -14,6 +14,7 @@ struct CueSettings {
     int intertrack_silence;  // seconds; only values above 0 give silence
     int leadin_silence;
     int leadout_silence;
+    int rate;  // 48000, 44100 or 32000 for every file; 0: each file keeps a tape rate; -1: bad
 };
 
 enum RecordOutcome {

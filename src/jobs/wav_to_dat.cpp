@@ -19,6 +19,8 @@
 //   INTERTRACK_SILENCE=0     (seconds)
 //   LEADIN_SILENCE=0
 //   LEADOUT_SILENCE=0
+//   RATE=48000               (every file at this rate, 44100 or 32000; absent or 0: each
+//                             file keeps its rate when the tape carries it)
 
 #include <cerrno>
 #include <climits>
@@ -41,7 +43,7 @@ constexpr int kHighestProgramNumber = 799;
 constexpr ScsiStatus kSequentialPositioningError = 0x033B00;  // MEDIUM ERROR, 3Bh/00h
 constexpr ScsiStatus kWriteProtected = 0x2700;                // ASC 27h, ASCQ 00h
 
-enum KeyKind { KEY_SWITCH, KEY_SCMS, KEY_SECONDS };
+enum KeyKind { KEY_SWITCH, KEY_SCMS, KEY_SECONDS, KEY_RATE };
 
 struct ConfigKey {
     const char* key;
@@ -72,6 +74,8 @@ const ConfigKey kConfigKeys[] = {
      KEY_SECONDS, nullptr, &CueSettings::leadin_silence},
     {"LEADOUT_SILENCE", "0", "lead-out_silence error %d\n", "Lead-out silence = %d seconds\n",
      KEY_SECONDS, nullptr, &CueSettings::leadout_silence},
+    {"RATE", "0", "rate error %d\n", "Every file will be recorded at %d Hz\n", KEY_RATE, nullptr,
+     nullptr},
 };
 
 // A value as the profile reader gives it: the default for an absent key. An empty value
@@ -92,7 +96,7 @@ std::string read_file_entry(const CueFile& cue, int number, const char* default_
 }
 
 // Like "%d": leading blanks and a sign, then digits as far as they go; no digits give 0.
-int parse_seconds(const std::string& text) {
+int parse_int(const std::string& text) {
     const char* start = text.c_str();
     char* end = nullptr;
     long value = strtol(start, &end, 10);
@@ -123,8 +127,18 @@ void apply_config_key(const ConfigKey& k, const std::string& value, CueSettings*
             return;
         case KEY_SECONDS:
             if (value == "0") return;
-            settings->*k.seconds = parse_seconds(value);
+            settings->*k.seconds = parse_int(value);
             printf(k.announcement, settings->*k.seconds);
+            return;
+        case KEY_RATE:
+            if (value.empty() || value == "0") return;
+            settings->rate =
+                value == "48000" || value == "44100" || value == "32000" ? parse_int(value) : -1;
+            if (settings->rate > 0) printf(k.announcement, settings->rate);
+            if (settings->rate < 0) {
+                printf("RATE %s is not a tape rate (48000, 44100 or 32000): nothing recorded\n",
+                       value.c_str());
+            }
             return;
     }
 }
@@ -171,7 +185,7 @@ bool silence_written(ScsiStatus (*write)(int, int, int, int), const ScsiAddress&
 
 // The lead-in silence takes the format of the first file.
 void take_first_file_format(const std::string& first, const CueSettings& settings) {
-    input_probe(first.c_str());
+    input_examine(first.c_str());  // its lines come when the file is recorded
     const bool long_play = settings.long_play && frame_rate_code(write_template) == 2;
     write_template.format[1] =
         static_cast<uint8_t>((write_template.format[1] & 0x3F) | (long_play ? 0x40 : 0x00));
@@ -249,6 +263,8 @@ int wav_to_dat(JobState* job) {
     CueFile cue;
     if (!open_cue_file(job, &cue)) return 1;
     const CueSettings settings = read_settings(cue);
+    if (settings.rate < 0) return 1;
+    input_force_rate(settings.rate);
     printf("\n");
     const std::string first = read_file_entry(cue, 1, "NONE");
     if (first == "NONE") {

@@ -163,6 +163,33 @@ class Recording(unittest.TestCase):
                 data = wav.read()[44:]
             self.assertEqual(data, bytes(lead) + pcm + bytes(len(data) - lead - len(pcm)), path)
 
+    def test_flac_files_at_any_rate(self):
+        """A 16-bit FLAC comes back bit for bit, a 96 kHz 24-bit one at 48 kHz and as long."""
+        folder = tempfile.TemporaryDirectory(prefix='tervano-flac-')
+        self.addCleanup(folder.cleanup)
+        at = lambda name: os.path.join(folder.name, name)
+        pcm = audio(dc.RATE_48K, 320, 0, 3)[1]  # long enough for a start ID to split
+        with wave.open(at('plain.wav'), 'wb') as out:
+            out.setparams((2, 2, 48000, 0, 'NONE', ''))
+            out.writeframes(pcm)
+        subprocess.run(['sox', at('plain.wav'), at('plain.flac')], check=True)
+        subprocess.run(['sox', '-n', '-r', '96000', '-b', '24', '-c', '2', at('hi.flac'), 'synth',
+                        '2', 'sine', '1000', 'vol', '0.5'], check=True)
+        code, out, _ = self.record({1: at('plain.flac'), 2: at('hi.flac')})
+        self.assertEqual(code, 0, out)
+        self.assertIn('File: %s (96000 Hz, 24 bit, 2 ch) -> 48000 Hz 16 bit, resampled, '
+                      'dithered\n' % at('hi.flac'), out)
+        code, out = dc.run(['/TERVANO', 'back', '/INPUTID', '0:4', '/REWIND', '/STARTID'],
+                           self.bay, env=ENV)
+        with open(self.bay.file('back1.wav'), 'rb') as wav:
+            data = wav.read()[44:]
+        self.assertEqual(data, bytes(120 * 5760) + pcm + bytes(len(data) - 120 * 5760 - len(pcm)))
+        with wave.open(self.bay.file('back2.wav')) as wav:  # 96000 samples: 67 frames, lead-out
+            self.assertEqual((wav.getframerate(), wav.getnframes()), (48000, (67 + 300) * 1440))
+        code, out, frames = self.record({1: at('hi.flac')}, ['RATE=96000'])
+        self.assertEqual((code, len(frames)), (6, 0))
+        self.assertIn('RATE 96000 is not a tape rate (48000, 44100 or 32000): nothing recorded', out)
+
     def test_jobs_that_cannot_record_or_end_early(self):
         long = audio(dc.RATE_48K, 400)
         cases = (  # name, files, drive, cue written, exit code, line, frames on tape

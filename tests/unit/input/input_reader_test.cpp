@@ -3,8 +3,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <mpg123.h>
+#include <sndfile.h>
 #include <stdlib.h>
 
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -97,7 +99,8 @@ TEST(InputKind, TheTextAfterTheLastDotInAnyCase) {
     const std::pair<InputKind, std::string> cases[] = {
         {INPUT_WAV, "a.wav A.Wav a.b.WAV"},
         {INPUT_COMPRESSED, "x.mp3 x.Mp2 x.mpa"},
-        {INPUT_UNKNOWN, "x.ogg x. x .wav my.dir/track a.wav.bak"}};
+        {INPUT_SOUND_FILE, "x.flac x.AIF x.aiff x.aifc x.w64 x.rf64 x.ogg x.oga x.opus"},
+        {INPUT_UNKNOWN, "x. x .wav my.dir/track a.wav.bak"}};
     for (const auto& [kind, names] : cases) {
         std::istringstream list(names);
         for (std::string name; list >> name;) {
@@ -135,35 +138,33 @@ TEST(WavInput, ChunkSearchRules) {
 
 TEST(WavInput, ConvertsTo16BitStereoOrRefuses) {
     const uint32_t nan = 0x7FC00000, one = 0x3F800000, half = 0x3F000000, two = 0x40000000;
-    // format chunk, data, 16-bit stereo samples delivered (none: refused), format byte 0
-    // after the probe (from 0xA7)
-    const std::tuple<Bytes, Bytes, std::vector<int16_t>, int> cases[] = {
+    // format chunk, data, 16-bit stereo samples delivered (none: refused; more than 16 bits:
+    // dithered, within one step), format byte 0 after the probe (from 0xA7), console
+    const std::tuple<Bytes, Bytes, std::vector<int16_t>, int, const char*> cases[] = {
         // clang-format off
-        {fmt(1, 1, 44100, 16), cat({le(0x1234, 2), le(0xFFFE, 2)}), {0x1234, 0x1234, -2, -2}, 0xA4},
-        {fmt(1, 2, 32000, 8), {0x00, 0xFF, 0x80, 0x81}, {-32768, 32512, 0, 256}, 0xA8},
-        {fmt(1, 2, 48000, 24), cat({le(0x123456, 3), le(0x1234C0, 3), le(0xFFFFFF, 3), le(0x7FFFFF, 3), le(0x800000, 3), le(0xFFFE80, 3)}), {0x1234, 0x1235, 0, 32767, -32768, -1}, 0xA0},
-        {fmt(1, 1, 48000, 24, 1), le(0x7FFF80, 3), {32767, 32767}, 0xA0},
-        {fmt(1, 2, 48000, 32), cat({le(0x7FFFFFFF, 4), le(0x12348000, 4), le(0x80000000, 4), le(0xFFFF7FFF, 4)}), {32767, 0x1235, -32768, -1}, 0xA0},
-        {fmt(3, 2, 48000, 32), cat({le(half, 4), le(one, 4), le(one | 1u << 31, 4), le(nan, 4)}), {16384, 32767, -32768, 0}, 0xA0},
-        {fmt(3, 2, 48000, 32, 3), cat({le(two, 4), le(two | 1u << 31, 4)}), {32767, -32768}, 0xA0},
-        {fmt(1, 2, 22050, 16), kPcm, {}, 0xA7},
-        {fmt(1, 3, 48000, 16), Bytes(12, 0), {}, 0xA7},
-        {fmt(2, 2, 48000, 16), kPcm, {}, 0xA7},
-        {fmt(1, 2, 48000, 12), kPcm, {}, 0xA7},
-        {fmt(3, 2, 48000, 64), Bytes(16, 0), {}, 0xA7},
+        {fmt(1, 1, 44100, 16), cat({le(0x1234, 2), le(0xFFFE, 2)}), {0x1234, 0x1234, -2, -2}, 0xA4, ""},
+        {fmt(1, 2, 32000, 8), {0x00, 0xFF, 0x80, 0x81}, {-32768, 32512, 0, 256}, 0xA8, ""},
+        {fmt(1, 2, 48000, 24), cat({le(0x123456, 3), le(0x1234C0, 3), le(0xFFFFFF, 3), le(0x7FFFFF, 3), le(0x800000, 3), le(0xFFFE80, 3)}), {0x1234, 0x1235, 0, 32767, -32768, -1}, 0xA0, ""},
+        {fmt(1, 1, 48000, 24, 1), le(0x7FFF80, 3), {32767, 32767}, 0xA0, ""},
+        {fmt(1, 2, 48000, 32), cat({le(0x7FFFFFFF, 4), le(0x12348000, 4), le(0x80000000, 4), le(0xFFFF7FFF, 4)}), {32767, 0x1235, -32768, -1}, 0xA0, ""},
+        {fmt(3, 2, 48000, 32), cat({le(half, 4), le(one, 4), le(one | 1u << 31, 4), le(nan, 4)}), {16384, 32767, -32768, 0}, 0xA0, ""},
+        {fmt(3, 2, 48000, 32, 3), cat({le(two, 4), le(two | 1u << 31, 4)}), {32767, -32768}, 0xA0, ".*: 2 samples beyond full scale clipped\n"},
+        {fmt(1, 3, 48000, 16), Bytes(12, 0), {}, 0xA7, "not supported file type: 3 channels, the tape carries one or two\n"},
+        {fmt(2, 2, 48000, 16), kPcm, {}, 0xA7, "not supported file type\n"},
+        {fmt(1, 2, 48000, 12), kPcm, {513, 1027, 1541, 2055}, 0xA0, ""},
+        {fmt(3, 2, 48000, 64), cat({le(0x3FE0000000000000, 8), le(0xBFE0000000000000, 8)}), {16384, -16384}, 0xA0, ""},
         // clang-format on
     };
-    for (const auto& [format, data, stereo, format_byte] : cases) {
+    for (const auto& [format, data, stereo, format_byte, console] : cases) {
         write_template.format[0] = 0xA7;
         Outcome r = run(riff(cat({format, chunk("data", data)})));
-        std::vector<int16_t> samples;
-        for (size_t i = 0; i + 1 < r.pcm.size(); i += 2)
-            samples.push_back(int16_t(r.pcm[i] | r.pcm[i + 1] << 8));
-        const bool refused = stereo.empty();
-        EXPECT_EQ(std::tie(samples, r.opened, r.console, write_template.format[0]),
-                  std::tuple(stereo, refused ? 0 : 1, refused ? "not supported file type\n" : "",
-                             format_byte))
-            << testing::PrintToString(format);
+        bool close = r.pcm.size() == 2 * stereo.size();
+        const int dither = format.size() > 24 || format[22] > 16 ? 1 : 0;
+        for (size_t i = 0; close && i < stereo.size(); ++i)
+            close = abs(int16_t(r.pcm[2 * i] | r.pcm[2 * i + 1] << 8) - stereo[i]) <= dither;
+        EXPECT_TRUE(close && r.opened == !stereo.empty() && write_template.format[0] == format_byte)
+            << testing::PrintToString(format) << testing::PrintToString(r.pcm);
+        EXPECT_THAT(r.console, testing::MatchesRegex(console));
     }
 }
 
@@ -205,7 +206,6 @@ TEST(MpegInput, FilesAndExpectations) {
         {"mono.mp3", "mono.mp3", 0, 1, "mono44.wav", ""},
         {"truncated.mp3", "truncated.mp3", 0, 1, nullptr, ""},
         {"damaged.mp3", "untagged.mp3", 5, 1, nullptr, ".*/damaged.mp3: 5 damaged frames skipped\n"},
-        {"low22.mp3", nullptr, 0, -1, nullptr, "not supported file type\n"},
         {"random.mp3", nullptr, 0, -1, nullptr, "cannot analyze file .*/random.mp3, \\(18\\) Error reading the stream.\n"},
         {"empty.mp3", nullptr, 0, -1, nullptr, "cannot analyze file .*/empty.mp3, \\(18\\) Error reading the stream.\n"},
         {"missing.mp3", nullptr, 0, -1, nullptr, "cannot analyze file .*/missing.mp3, \\(22\\) File access error.\n"},
@@ -225,6 +225,103 @@ TEST(MpegInput, FilesAndExpectations) {
         EXPECT_TRUE(!source || r.pcm.size() == run_file(folder + source, kFrameRead).pcm.size());
     }
     std::filesystem::remove_all(folder);
+}
+
+// A 1 kHz tone at -6 dBFS, with a tone above the tape's Nyquist frequency at -12 dBFS
+// that resampling must not fold back, written through libsndfile.
+std::vector<double> write_sound(const std::string& path, int format, int rate, int channels,
+                                double seconds, double beyond) {
+    std::vector<double> samples;
+    for (int64_t n = 0; n < int64_t(rate * seconds); ++n) {
+        double t = double(n) / rate;
+        double x =
+            0.5 * sin(2 * M_PI * 1000 * t) + (beyond > 0) * 0.25 * sin(2 * M_PI * beyond * t);
+        samples.insert(samples.end(), size_t(channels), n < 10 && beyond < 0 ? 2.0 : x);
+    }
+    SF_INFO info{0, rate, channels, format, 0, 0};
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (!file) return samples;
+    sf_writef_double(file, samples.data(), sf_count_t(samples.size() / size_t(channels)));
+    sf_close(file);
+    return samples;
+}
+
+// The output less the 1 kHz tone fitted to its middle (edges of the resampler and the
+// over-range start left out): the tone's level and the error's mean and power in
+// 16-bit steps squared. TPDF dither with rounding gives a mean of 0 and a power of 1/4;
+// truncation, plain rounding, a folded-back tone or a wrong rate cannot.
+std::tuple<double, double, double> tone_error(const Bytes& pcm, int rate) {
+    const size_t count = pcm.size() / 2, begin = count / 4, end = 3 * count / 4;
+    auto at = [&](size_t i) { return double(int16_t(pcm[2 * i] | pcm[2 * i + 1] << 8)); };
+    double s = 0, c = 0;
+    for (size_t i = begin; i < end; ++i) {
+        double w = 2 * M_PI * 1000 * double(i / 2) / rate;
+        s += at(i) * sin(w) * 2 / double(end - begin);
+        c += at(i) * cos(w) * 2 / double(end - begin);
+    }
+    double mean = 0, power = 0;
+    for (size_t i = begin; i < end; ++i) {
+        double w = 2 * M_PI * 1000 * double(i / 2) / rate;
+        double e = at(i) - s * sin(w) - c * cos(w);
+        mean += e / double(end - begin);
+        power += e * e / double(end - begin);
+    }
+    return {20 * log10(hypot(s, c) / 16384), mean, power};
+}
+
+TEST(SoundFileInput, SourcesAndWhatTheTapeGets) {
+    const std::string folder = testing::TempDir();
+    enum Check { EXACT, TONE, LENGTH, REFUSED };
+    // file, libsndfile format, rate, channels, seconds, tone above Nyquist (-1: ten
+    // over-range frames first), rate forced, conversion named, tape rate, check, console
+    const std::tuple<const char*, int, int, int, double, double, int, const char*, int, Check,
+                     const char*>
+        cases[] = {
+            // clang-format off
+        {"plain.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 48000, 2, 1, 0, 0, "", 48000, EXACT, ""},
+        {"master.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 96000, 2, 2, 30000, 0, " (96000 Hz, 24 bit, 2 ch) -> 48000 Hz 16 bit, resampled, dithered", 48000, TONE, ""},
+        {"master.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_24, 88200, 2, 1, 25000, 0, " (88200 Hz, 24 bit, 2 ch) -> 44100 Hz 16 bit, resampled, dithered", 44100, TONE, ""},
+        {"deep.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_24, 48000, 2, 1, 0, 0, " (48000 Hz, 24 bit, 2 ch) -> 48000 Hz 16 bit, dithered", 48000, TONE, ""},
+        {"mono.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 22050, 1, 2, 0, 0, " (22050 Hz, 16 bit, 1 ch) -> 44100 Hz 16 bit, mono on both channels, resampled, dithered", 44100, TONE, ""},
+        {"float.w64", SF_FORMAT_W64 | SF_FORMAT_FLOAT, 48000, 2, 2, -1, 0, " (48000 Hz, 32 bit float, 2 ch) -> 48000 Hz 16 bit, dithered", 48000, TONE, ".*float.w64: 20 samples beyond full scale clipped\n"},
+        {"forced.rf64", SF_FORMAT_RF64 | SF_FORMAT_PCM_16, 48000, 2, 1, 0, 32000, " (48000 Hz, 16 bit, 2 ch) -> 32000 Hz 16 bit, resampled, dithered", 32000, TONE, ""},
+        {"low.mp3", SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, 24000, 1, 1, 0, 0, " (24000 Hz, MPEG, 1 ch) -> 48000 Hz 16 bit, mono on both channels, resampled, dithered", 48000, LENGTH, ""},
+        {"vorbis.ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS, 44100, 2, 1, 0, 0, " (44100 Hz, Vorbis, 2 ch) -> 44100 Hz 16 bit, dithered", 44100, LENGTH, ""},
+        {"cut.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 48000, 2, 2, 0, 0, "", 48000, LENGTH, ".*cut.flac: the file ends after [0-9]+ of its 96000 sample frames\n"},
+        {"six.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 48000, 6, 1, 0, 0, "", 0, REFUSED, "not supported file type: 6 channels, the tape carries one or two\n"},
+        {"random.flac", 0, 48000, 2, 1, 0, 0, "", 0, REFUSED, "cannot open .*random.flac: Format not recognised.\n"},
+            // clang-format on
+        };
+    for (const auto& [file, format, rate, channels, seconds, beyond, forced, conversion, tape_rate,
+                      check, console] : cases) {
+        const std::string path = folder + file;
+        std::vector<double> samples = write_sound(path, format, rate, channels, seconds, beyond);
+        if (!format) std::ofstream(path) << std::string(5000, 'Z');
+        if (!strcmp(file, "cut.flac"))
+            std::filesystem::resize_file(path, std::filesystem::file_size(path) / 2);
+        input_force_rate(forced);
+        Outcome r = run_file(path, 5760);
+        input_probe(path.c_str());
+        input_force_rate(0);
+        EXPECT_EQ(input_conversion(), conversion) << file;
+        EXPECT_THAT(r.console, testing::MatchesRegex(console)) << file;
+        EXPECT_EQ(r.opened, check != REFUSED) << file;
+        const size_t frames = size_t(double(samples.size() / channels) * tape_rate / rate);
+        const bool timed = check == TONE || (check == LENGTH && strcmp(file, "cut.flac"));
+        EXPECT_TRUE(!timed || abs(double(r.pcm.size() / 4) - double(frames)) <= 1) << file;
+        std::vector<int16_t> source(samples.size());
+        SF_INFO info{};
+        SNDFILE* back = check == EXACT ? sf_open(path.c_str(), SFM_READ, &info) : nullptr;
+        EXPECT_TRUE(!back || (sf_readf_short(back, source.data(), info.frames) == info.frames &&
+                              r.pcm == Bytes((uint8_t*)source.data(), (uint8_t*)&*source.end())));
+        sf_close(back);
+        if (check != TONE) continue;
+        auto [level, mean, power] = tone_error(r.pcm, tape_rate);
+        // A 16-bit source brings its own rounding, 1/12 of a step squared.
+        double floor = (format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16 ? 1.0 / 3 : 0.25;
+        EXPECT_TRUE(abs(level) < 0.1 && abs(mean) < 0.05 && abs(power - floor) < 0.02)
+            << file << ": level " << level << " dB, error mean " << mean << ", power " << power;
+    }
 }
 
 }  // namespace
