@@ -97,6 +97,7 @@ def bays():
         b"[0:4]\ncassette=a.dat ; the first\n[1:15]\ncassette='b.dat'\nread_errors= 5 , 3-4\n",
         b"[0:4]\ncassette=a.dat\n[0:5]\ncassette=a.dat\n[8:0]\ncapacity=0x10\n",
         b"[0:4]\nspeed=1\n",
+        b"[0:4]\nwrite_errors=50,60-62\nhang_at=3\n",  # the drive faults still to come
     ]
 
 
