@@ -105,7 +105,11 @@ void log_begin(TransferLog* log, const char* job_name, const char* md5_key, cons
     *log = TransferLog{};
     log->job = job_name;
     log->md5_key = md5_key;
-    snprintf(log->input, sizeof log->input, "%d:%d", job->input.adapter, job->input.target);
+    if (job->input_image_given) {
+        log->input = job->input_image;
+    } else {
+        log->input = std::to_string(job->input.adapter) + ":" + std::to_string(job->input.target);
+    }
     platform_local_time(&log->started);
     log->anchor_position = -1;
     log->last_abs = kNoTime;

@@ -94,7 +94,7 @@ struct BlankRun {
 struct TransferLog {
     const char* job;      // the mode: "TERVANO", "DAT2IMG" ...
     const char* md5_key;  // report key of a track's checksum; nullptr: tracks get none
-    char input[16];       // the input drive, "adapter:target"
+    std::string input;    // the input drive, "adapter:target", or the input image
     LocalTime started;
     std::vector<std::string> files;  // the output files, in order
     std::vector<TrackLog> tracks;

@@ -50,7 +50,7 @@ std::string damage_words(int damage) {
 
 void write_heading(FILE* out, const TransferLog& log) {
     const LocalTime& t = log.started;
-    fprintf(out, "TERVANO transfer report\njob: %s\ninput: %s\n", log.job, log.input);
+    fprintf(out, "TERVANO transfer report\njob: %s\ninput: %s\n", log.job, log.input.c_str());
     fprintf(out, "started: %04d-%02d-%02d %02d:%02d:%02d\n", t.year, t.month, t.day, t.hour,
             t.minute, t.second);
     fprintf(out, "files: %zu\ntracks: %zu\ndropped_frames: %llu\n", log.files.size(),
