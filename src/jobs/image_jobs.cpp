@@ -269,6 +269,7 @@ int dat_to_img(JobState* job, FrameSource* source) {
     if (!probe_input(c, &frame)) return 1;
     if (!open_image(c, "Saving DAT tape in IMG file:%s\n", "w+b")) return 1;
     log_file_opened(&c.log, c.name);
+    log_hash_files_as_written(&c.log);
     // Unbuffered, so that a failed write is seen at the frame it hit.
     setvbuf(c.image, nullptr, _IONBF, 0);
     job->end_reached = 0;
@@ -276,6 +277,7 @@ int dat_to_img(JobState* job, FrameSource* source) {
     if (fclose(c.image) != 0 && !log_ended_on_error(c.log)) {
         log_end(&c.log, END_WRITE_ERROR, strerror(errno));
     }
+    log_file_closed(&c.log);
     if (c.frames_stored == 0) {
         remove(c.name);
         log_file_removed(&c.log);

@@ -301,6 +301,7 @@ void close_wav_file(Extraction& x) {
     ok = file_cut(x.file, length) == 0 && ok;
     ok = fclose(x.file) == 0 && ok;
     x.file = nullptr;
+    log_file_closed(&x.log);
     if (!ok) write_failed(x);
 }
 
