@@ -6,6 +6,7 @@
 #include "driver/command_line.h"
 #include "frame/long_play.h"
 #include "jobs/frame_source.h"
+#include "jobs/job_console.h"
 #include "jobs/jobs.h"
 #include "platform/clock.h"
 #include "platform/console.h"
@@ -78,6 +79,8 @@ int run_with_input(JobState* job, ParamBlock* params, FrameSource* source) {
     if (job->seek && frame_source_seek(source) != 0) printf("Drive didn't complete seek\n");
     build_lp_tables();
 
+    // An image is read faster than a terminal can show a line per frame.
+    status_line_limit(frame_source_is_image(source) && console_is_terminal());
     keyboard_begin();
     int job_result = run_job(job, params, source);
     const int stop_signal = keyboard_stop_signal();

@@ -121,7 +121,7 @@ bool probe_input(Copy& c, AudioFrame* frame) {
         printf("read audio block failed\n");
         return false;
     }
-    read_subcode(frame, job);
+    take_subcode(frame, job);
     job->end_reached = 0;
     return true;
 }
@@ -165,7 +165,7 @@ void copy_tape_to_image(Copy& c, AudioFrame& frame) {
             if (read_failed(c, status, "read audio block failed: %.8x\n")) continue;
             return;
         }
-        read_subcode(&frame, c.job);
+        take_subcode(&frame, c.job);
         if (!store_in_image(c, frame)) return;
     } while (!c.stop && !c.job->end_reached);
     if (!c.stop) log_end(&c.log, END_RECORDING);
@@ -180,7 +180,7 @@ void copy_tape_to_tape(Copy& c, AudioFrame& frame) {
             if (read_failed(c, status, "block read fail\n")) continue;
             return;
         }
-        read_subcode(&frame, c.job);
+        take_subcode(&frame, c.job);
         if (!store_on_tape(c, frame, "block write fail\n")) return;
     } while (!c.stop && !c.job->end_reached);
     if (!c.stop) log_end(&c.log, END_RECORDING);
@@ -215,7 +215,7 @@ bool copy_image_to_tape(Copy& c) {
             log_end(&c.log, END_READ_ERROR, strerror(error));
             return c.frames_stored > 0;
         }
-        read_subcode(&frame, c.job);
+        take_subcode(&frame, c.job);
         if (!store_on_tape(c, frame, "write block fail\n")) return true;
     } while (!c.stop && !c.job->end_reached);
     if (!c.stop) {

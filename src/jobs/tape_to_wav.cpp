@@ -163,7 +163,7 @@ void read_next_frame(Extraction& x) {
             x.frame_unreadable = true;
         }
     }
-    read_subcode(&x.frame, x.job);
+    take_subcode(&x.frame, x.job);
     x.frame_start_id = x.job->new_start_id != 0;
 }
 
@@ -172,7 +172,7 @@ bool probe_tape(Extraction& x) {
         printf("first read audio block failed\n");
         return false;
     }
-    read_subcode(&x.frame, x.job);
+    take_subcode(&x.frame, x.job);
     return true;
 }
 
@@ -185,7 +185,7 @@ bool scan_past_lead_in(Extraction& x) {
             printf("leadin read audio block failed: 0x%.8x\n", status);
             return false;
         }
-        read_subcode(&x.frame, x.job);
+        take_subcode(&x.frame, x.job);
         printf(" - scanning past lead-in: %c \r", kSpinner[(n / 2) % 4]);
     }
     printf(" - scanning past lead-in: done        \n");
@@ -269,6 +269,7 @@ bool open_wav_file(Extraction& x) {
         log_end(&x.log, END_WRITE_ERROR, "file name too long");
         return false;
     }
+    status_line_flush();
     printf("\n - saving audio track# %d in file:%s              \n", x.track_number, x.name);
     status_line_closed();
     x.file = fopen(x.name, "w+b");
@@ -346,6 +347,7 @@ bool open_track(Extraction& x) {
     take_track_rate(x);
     if (x.playback) {
         if (!open_playback(x)) return false;
+        status_line_flush();
         printf("Playing audio track# %d%52s\n", x.track_number, "");
         return true;
     }
@@ -413,6 +415,7 @@ int convert_frame(Extraction& x) {
 bool report_damage(Extraction& x, int bytes) {
     int flags = frame_error_flags(x.frame);
     if (flags == 0) return false;
+    status_line_flush();
     printf("\n - Error detected in data buffer ... ");
     if (x.job->input_drive_kind == 0) {
         if (flags & kErrorLeft) printf(": LEFT channel");
