@@ -114,7 +114,8 @@ void log_begin(TransferLog* log, const char* job_name, const char* md5_key, cons
     platform_local_time(&log->started);
     log->anchor_position = -1;
     log->last_abs = kNoTime;
-    log->hasher.reset(md5_queue_new());
+    log->track_hasher.reset(md5_queue_new());
+    log->file_hasher.reset(md5_queue_new());
 }
 
 FrameFacts frame_facts(const JobState* job, int damage, bool repaired) {
@@ -149,9 +150,9 @@ void log_hash_files_as_written(TransferLog* log) {
 void log_file_closed(TransferLog* log) {
     if (log->files.empty()) return;
     if (log->files_hashed_as_written) {
-        md5_queue_end(log->hasher.get(), log->file_md5_ids.back());
+        md5_queue_end(log->file_hasher.get(), log->file_md5_ids.back());
     } else {
-        md5_queue_file(log->hasher.get(), log->file_md5_ids.back(), log->files.back().c_str());
+        md5_queue_file(log->file_hasher.get(), log->file_md5_ids.back(), log->files.back().c_str());
     }
 }
 
@@ -180,9 +181,9 @@ void log_frame(TransferLog* log, const FrameFacts& f, const void* bytes, size_t 
         track.frames++;
         track.audio_ms += ms;
         track.last_position = log->position;
-        if (log->md5_key) md5_queue_add(log->hasher.get(), track.md5_id, bytes, length);
+        if (log->md5_key) md5_queue_add(log->track_hasher.get(), track.md5_id, bytes, length);
         if (log->files_hashed_as_written) {
-            md5_queue_add(log->hasher.get(), log->file_md5_ids.back(), bytes, length);
+            md5_queue_add(log->file_hasher.get(), log->file_md5_ids.back(), bytes, length);
         }
         log->frames++;
         log->audio_ms += ms;
@@ -237,23 +238,28 @@ void log_stop_key(TransferLog* log) {
 }
 
 void log_finish(TransferLog* log) {
-    Md5Queue* hasher = log->hasher.get();
+    // Ids are unique across both queues: each result is taken from the queue that made it.
+    std::vector<Md5Result> tracks;
+    std::vector<Md5Result> files;
     if (log->md5_key) {
-        for (const TrackLog& track : log->tracks) md5_queue_end(hasher, track.md5_id);
+        for (const TrackLog& track : log->tracks)
+            md5_queue_end(log->track_hasher.get(), track.md5_id);
     }
-    std::vector<Md5Result> results;
-    md5_queue_results(hasher, &results);
-    auto result = [&results](int id) {
+    md5_queue_results(log->track_hasher.get(), &tracks);
+    md5_queue_results(log->file_hasher.get(), &files);
+    auto result = [](const std::vector<Md5Result>& results, int id) {
         return static_cast<size_t>(id) < results.size() ? results[static_cast<size_t>(id)]
                                                         : Md5Result{};
     };
     if (log->md5_key) {
-        for (TrackLog& track : log->tracks)
-            memcpy(track.md5_hex, result(track.md5_id).hex, kMd5HexSize);
+        for (TrackLog& track : log->tracks) {
+            memcpy(track.md5_hex, result(tracks, track.md5_id).hex, kMd5HexSize);
+        }
     }
     log->file_md5s.clear();
-    for (int id : log->file_md5_ids) log->file_md5s.push_back(result(id));
-    log->hasher.reset();
+    for (int id : log->file_md5_ids) log->file_md5s.push_back(result(files, id));
+    log->track_hasher.reset();
+    log->file_hasher.reset();
 }
 
 bool log_ended_on_error(const TransferLog& log) {

@@ -105,7 +105,10 @@ struct TransferLog {
     std::vector<int> file_md5_ids;
     std::vector<Md5Result> file_md5s;  // after log_finish: each file's checksum
     bool files_hashed_as_written;      // a file holds exactly the bytes logged into it
-    std::unique_ptr<Md5Queue, Md5QueueDeleter> hasher;
+    // Checksums on threads of their own: the tracks' as frames are stored, the files' (one
+    // file's while the next is written) on a second, so that both cores hash.
+    std::unique_ptr<Md5Queue, Md5QueueDeleter> track_hasher;
+    std::unique_ptr<Md5Queue, Md5QueueDeleter> file_hasher;
     int next_md5_id;
     std::vector<TrackLog> tracks;
     std::vector<DamageLog> damage;
