@@ -84,16 +84,21 @@ int seek_in_image(FrameSource* s) {
     return 0;
 }
 
+// Only a regular file is opened: a folder has no frames, and opening a pipe would wait
+// for a writer.
 int open_image(FrameSource* s) {
     const char* name = s->job->input_image;
+    FileIdentity identity{};
+    if (platform_path_identify(name, &identity) == 0 && !identity.regular) {
+        printf("Cannot read %s: not a regular file\n", name);
+        return -1;
+    }
     if (platform_file_open(name, FILE_READ_ONLY, &s->file.file) != 0) {
         printf("Cannot open %s: %s\n", name, platform_file_error());
         return -1;
     }
-    FileIdentity identity{};
-    if (platform_file_identify(s->file.file, &identity) != 0 || frame_file_measure(&s->file) != 0) {
-        const bool folder = identity.inode != 0 && !identity.regular;
-        printf("Cannot read %s: %s\n", name, folder ? "not a regular file" : platform_file_error());
+    if (frame_file_measure(&s->file) != 0) {
+        printf("Cannot read %s: %s\n", name, platform_file_error());
         platform_file_close(&s->file.file);
         return -1;
     }
