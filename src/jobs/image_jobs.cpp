@@ -68,7 +68,6 @@ void poll_esc(Copy& c) {
 
 // The one place the tape-reading jobs take frames from.
 ScsiStatus read_tape_frame(Copy& c, AudioFrame* frame) {
-    memset(frame, 0, sizeof *frame);
     return frame_source_read(c.source, frame);
 }
 
