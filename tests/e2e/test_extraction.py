@@ -148,6 +148,17 @@ class Extraction(unittest.TestCase):
         self.assertRegex(outs['/STARTID'][1],
                          r'\n - saving audio track# 3 in file:\S+/Take3\.wav {14}\n')
 
+    def test_each_kind_of_seek_starts_the_first_file_at_its_target(self):
+        tape = (dc.lead_in(20) + program(1, 40) +
+                program(2, 40, 40, start_abs=dc.time_after(40), start_id_frames=5))
+        for kind, value, target in (('PROGNUM', '2', 60), ('ABSTIME', '0:0:1:10', 63),
+                                    ('RUNTIME', '0:0:2:1', 67), ('PROGTIME', '0:0:0:30', 50)):
+            with self.subTest(kind):
+                code, out, files = self.assertSameFromBothSources(
+                    tape, ['/SEEK', kind, value, '/STARTID'])
+                self.assertEqual(code, 0, out)
+                self.assertTracks([(pcm(tape[target:]), 48000)])
+
     def test_a_blank_lead_in_is_scanned_past_and_its_last_frame_opens_track_1(self):
         tape = [dc.blank_frame()] * 40 + program(1, 60)
         code, out, _ = self.assertSameFromBothSources(tape, ['/REWIND'])

@@ -524,10 +524,14 @@ _DRIVE_LINE = re.compile(r"^(Input SCSI adapter .*|Input image: .*|Configuring .
                          re.M)
 
 
+# How many polls a drive's seek shows depends on how fast it winds.
+_SEEK_PROGRESS = re.compile(r"   - Present seek position: [^\r\n]*\r")
+
+
 def less_drive_lines(out, folder=None):
-    """Console text less the lines that tell a drive run from an image run, with the
-    folder (a bay's) replaced by <folder>."""
-    out = _DRIVE_LINE.sub("", out)
+    """Console text less the lines that tell a drive run from an image run (and the seek's
+    progress lines), with the folder (a bay's) replaced by <folder>."""
+    out = _SEEK_PROGRESS.sub("", _DRIVE_LINE.sub("", out))
     return out.replace(folder, "<folder>") if folder else out
 
 
