@@ -69,8 +69,8 @@ class Seek(unittest.TestCase):
                 target = next(n for n, data in enumerate(tape) if shows_target(n, data))
                 self.assertEqual(read_frames(self.bay.file('Tape.img')), tape[target:])
         # 100 frames to wind at 40 a second: the polls on the way show programs 1 and 2
-        self.assertRegex(outs['prognum', 'drive'][1], r'   - Present seek position: PROGNUM: 00[12], '
-                              r'ABSTIME: 00:00:0\d:\d\d\r')
+        self.assertRegex(outs['prognum', 'drive'][1],
+                         r'   - Present seek position: PROGNUM: 00[12], ABSTIME: 00:00:0\d:\d\d\r')
 
     def test_target_never_shown_runs_into_the_end_of_data(self):
         tape = program_tape(2)
