@@ -571,7 +571,8 @@ int tape_to_wav(JobState* job, ParamBlock* params, FrameSource* source) {
     x.playback = job->wave_out != 0;
     x.bwf = job->bwf != 0 && !x.playback;
     x.track_number = 1;
-    log_begin(&x.log, "TERVANO", "audio_md5", job);
+    // Playback leaves no records: its tracks need no checksums.
+    log_begin(&x.log, "TERVANO", x.playback ? nullptr : "audio_md5", job);
     make_reference_stem(x);
 
     reset_live_status(job);
