@@ -57,10 +57,12 @@ struct JobState {
     int32_t stop_at_eot;
     int32_t error_correct;
     int32_t seek;
-    int32_t bwf;  // WAV files as Broadcast Wave
+    int32_t bwf;                // WAV files as Broadcast Wave
+    int32_t input_image_given;  // position of /INPUTIMG: an image file is the input
     ScsiAddress input;
     ScsiAddress output;
     char file_name[kFileNameSize];
+    char input_image[kFileNameSize];  // the image read in place of the input drive
 };
 
 // Only the playback staging words are in use.

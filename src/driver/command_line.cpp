@@ -36,6 +36,7 @@ constexpr Keyword kKeywords[] = {
     {"/STOPEOT", &JobState::stop_at_eot, nullptr, false},
     {"/ERRORCORRECT", &JobState::error_correct, nullptr, false},
     {"/BWF", &JobState::bwf, "BWF\n", false},
+    {"/INPUTIMG", &JobState::input_image_given, nullptr, false},
 };
 
 // Index in this table is the seek_kind value.
@@ -161,6 +162,23 @@ int take_file_name(int argc, char** argv, int position, JobState* job) {
     return PARSE_OK;
 }
 
+int take_input_image(int argc, char** argv, int position, JobState* job) {
+    if (position >= argc - 1) {
+        printf("No image file entered\n");
+        return PARSE_BAD;
+    }
+    const char* name = argv[position + 1];
+    size_t length = strnlen(name, kFileNameSize);
+    if (length >= static_cast<size_t>(kFileNameSize)) {
+        printf("Image file name longer than %d characters\n", kFileNameSize - 1);
+        return PARSE_BAD;
+    }
+    memcpy(job->input_image, name, length);
+    job->input_image[length] = '\0';
+    printf("Input image: %s\n", job->input_image);
+    return PARSE_OK;
+}
+
 int take_address(int argc, char** argv, int position, const DriveRole& role, ScsiAddress* address) {
     if (position >= argc - 1) {
         printf("No ID entered\n");
@@ -249,7 +267,16 @@ int check_mode_requirements(const JobState* job) {
     bool reads_tape = job->mode_tape_to_wav || job->mode_tape_to_image || job->mode_tape_to_tape;
     bool writes_tape = job->mode_wav_to_tape || job->mode_image_to_tape || job->mode_tape_to_tape;
     bool any_mode = reads_tape || writes_tape;
-    if (reads_tape && !job->input_id_given) {
+    const bool has_input = job->input_id_given || job->input_image_given;
+    if (job->input_id_given && job->input_image_given) {
+        printf("/INPUTID and /INPUTIMG both name the input: give one of them\n");
+        return PARSE_BAD;
+    }
+    if (job->input_image_given && !reads_tape) {
+        printf("/INPUTIMG is the input of /TERVANO, /DAT2IMG and /DAT2DAT only\n");
+        return PARSE_BAD;
+    }
+    if (reads_tape && !has_input) {
         printf("No input ID entered\n");
         return PARSE_BAD;
     }
@@ -257,8 +284,8 @@ int check_mode_requirements(const JobState* job) {
         printf("No output ID entered\n");
         return PARSE_BAD;
     }
-    if (job->mode_tape_to_tape && job->input.adapter == job->output.adapter &&
-        job->input.target == job->output.target) {
+    if (job->mode_tape_to_tape && job->input_id_given &&
+        job->input.adapter == job->output.adapter && job->input.target == job->output.target) {
         printf("Input and Output IDs must be different \n");
         return PARSE_BAD;
     }
@@ -266,8 +293,8 @@ int check_mode_requirements(const JobState* job) {
         printf("No mode entered (eg: /tervano, /wav2dat etc.)\n");
         return PARSE_BAD;
     }
-    // The seek always drives the input drive; without one it would go to address 0:0.
-    if (job->seek && !job->input_id_given) {
+    // The seek positions the input; without one it would drive address 0:0.
+    if (job->seek && !has_input) {
         printf("No input ID entered for /SEEK\n");
         return PARSE_BAD;
     }
@@ -286,6 +313,10 @@ int parse_command_line(int argc, char** argv, JobState* job) {
     }
     if (job->input_id_given) {
         result = take_address(argc, argv, job->input_id_given, kInputRole, &job->input);
+        if (result != PARSE_OK) return result;
+    }
+    if (job->input_image_given) {
+        result = take_input_image(argc, argv, job->input_image_given, job);
         if (result != PARSE_OK) return result;
     }
     if (job->output_id_given) {

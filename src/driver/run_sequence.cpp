@@ -5,8 +5,9 @@
 
 #include "driver/command_line.h"
 #include "frame/long_play.h"
+#include "jobs/frame_source.h"
+#include "jobs/job_console.h"
 #include "jobs/jobs.h"
-#include "jobs/seek.h"
 #include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/keyboard.h"
@@ -34,12 +35,12 @@ void print_banner() {
 }
 
 // Exactly one job: the first mode in dispatch order.
-int run_job(JobState* job, ParamBlock* params) {
-    if (job->mode_tape_to_wav) return tape_to_wav(job, params);
+int run_job(JobState* job, ParamBlock* params, FrameSource* source) {
+    if (job->mode_tape_to_wav) return tape_to_wav(job, params, source);
     if (job->mode_wav_to_tape) return wav_to_dat(job);
-    if (job->mode_tape_to_image) return dat_to_img(job);
+    if (job->mode_tape_to_image) return dat_to_img(job, source);
     if (job->mode_image_to_tape) return img_to_dat(job);
-    return dat_to_dat(job);
+    return dat_to_dat(job, source);
 }
 
 // A job returns 0 when it ran to its end, kJobEndedEarly when it started but ended on an
@@ -52,17 +53,11 @@ int exit_code_of_job(int job_result, int stop_signal) {
     return job_result == 0 ? EXIT_OK : EXIT_JOB_ENDED_EARLY;
 }
 
-// Steps 4 to 14 of the run; the caller owns the records and unloads ASPI.
-int run_with_records(int argc, char** argv, JobState* job, ParamBlock* params) {
-    if (argc < 3) {
-        printf("Missing command line parameters....\n");
-        return EXIT_MISSING_PARAMETERS;
-    }
-    if (parse_command_line(argc, argv, job) != 0) {
-        printf("Problem parsing command line\n");
-        return EXIT_BAD_COMMAND_LINE;
-    }
-    if (check_job_output(job) != 0) return EXIT_JOB_FAILED;
+// Loads the provider and prepares, rewinds and settles the drives the command line names:
+// EXIT_OK or the exit code of the failure. An image read in place of the input drive
+// needs none of this, and a run with no drive at all never loads a provider.
+int prepare_drives(JobState* job) {
+    if (!job->input_id_given && !job->output_id_given) return EXIT_OK;
     if (load_ASPI() <= 0) {
         printf("No ASPI drivers found\n");
         return EXIT_NO_ASPI;
@@ -73,16 +68,44 @@ int run_with_records(int argc, char** argv, JobState* job, ParamBlock* params) {
     }
     rewind_drives(job);
     platform_sleep_ms(kSettleMs);
-    if (job->seek && seek_tape(&job->input, job) != 0) printf("Drive didn't complete seek\n");
+    return EXIT_OK;
+}
+
+// Steps 6 to 14 of the run, with the input open.
+int run_with_input(JobState* job, ParamBlock* params, FrameSource* source) {
+    if (check_job_output(job) != 0) return EXIT_JOB_FAILED;
+    const int prepared = prepare_drives(job);
+    if (prepared != EXIT_OK) return prepared;
+    if (job->seek && frame_source_seek(source) != 0) printf("Drive didn't complete seek\n");
     build_lp_tables();
 
+    // An image is read faster than a terminal can show a line per frame.
+    status_line_limit(frame_source_is_image(source) && console_is_terminal());
     keyboard_begin();
-    int job_result = run_job(job, params);
+    int job_result = run_job(job, params, source);
     const int stop_signal = keyboard_stop_signal();
     keyboard_end();
 
     close_drives(job);
     return exit_code_of_job(job_result, stop_signal);
+}
+
+// Steps 4 to 14 of the run; the caller owns the records and unloads ASPI. An input image
+// that cannot be read ends the run before anything is written.
+int run_with_records(int argc, char** argv, JobState* job, ParamBlock* params) {
+    if (argc < 3) {
+        printf("Missing command line parameters....\n");
+        return EXIT_MISSING_PARAMETERS;
+    }
+    if (parse_command_line(argc, argv, job) != 0) {
+        printf("Problem parsing command line\n");
+        return EXIT_BAD_COMMAND_LINE;
+    }
+    FrameSource source;
+    if (frame_source_open(&source, job) != 0) return EXIT_JOB_FAILED;
+    const int code = run_with_input(job, params, &source);
+    frame_source_close(&source);
+    return code;
 }
 
 }  // namespace

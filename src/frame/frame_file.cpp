@@ -23,6 +23,11 @@ int frame_file_read(const FrameFile& frames, uint64_t n, uint8_t* frame, size_t 
     return platform_file_read_at(frames.file, n * kFrameBytes, frame, length);
 }
 
+int frame_file_read_frames(const FrameFile& frames, uint64_t first, uint64_t count, uint8_t* out) {
+    if (first > frames.frames || count > frames.frames - first) return -1;
+    return platform_file_read_at(frames.file, first * kFrameBytes, out, count * kFrameBytes);
+}
+
 int frame_file_read_subcodes(const FrameFile& frames, uint64_t first, uint64_t count,
                              uint8_t* out) {
     if (first > frames.frames || count > frames.frames - first) return -1;

@@ -22,6 +22,10 @@ int frame_file_measure(FrameFile* frames);
 // length (at most 5822) bytes of frame n. 0, or -1 past the last frame or on an I/O error.
 int frame_file_read(const FrameFile& frames, uint64_t n, uint8_t* frame, size_t length);
 
+// count whole frames from frame first, one after another into out (count * 5822 bytes).
+// 0, or -1 when they are not all in the file or on an I/O error.
+int frame_file_read_frames(const FrameFile& frames, uint64_t first, uint64_t count, uint8_t* out);
+
 // The 62 subcode bytes of count frames from first, one after another into out.
 int frame_file_read_subcodes(const FrameFile& frames, uint64_t first, uint64_t count, uint8_t* out);
 

@@ -197,6 +197,12 @@ void put_format(StatusLine* line, const JobState& job) {
 
 void read_subcode(const AudioFrame* frame, JobState* job) {
     if (frame == nullptr || job == nullptr) return;
+    decode_subcode(frame, job);
+    fputs("\r", stdout);
+}
+
+void decode_subcode(const AudioFrame* frame, JobState* job) {
+    if (frame == nullptr || job == nullptr) return;
     job->new_start_id = 0;
     if (frame_has_subcode(*frame)) {
         decode_packs(*frame, job);
@@ -205,7 +211,6 @@ void read_subcode(const AudioFrame* frame, JobState* job) {
     }
     decode_format(*frame, job);
     track_start_id(*frame, job);
-    fputs("\r", stdout);
     // /STOPEOT reads on through blank tape and failed reads: no end survives the call,
     // neither the blank-run signal nor one the job set before it. Jobs keep an ESC request
     // apart from this flag.

@@ -16,6 +16,7 @@
 #include "frame/audio_frame.h"
 #include "frame/concealment.h"
 #include "frame/subcode_reader.h"
+#include "jobs/frame_source.h"
 #include "jobs/job_console.h"
 #include "jobs/jobs.h"
 #include "jobs/transfer_log.h"
@@ -34,7 +35,8 @@ constexpr int kImageNameSize = kFileNameSize + sizeof kImageSuffix - 1;
 // One copy job: where its frames go, and what it did.
 struct Copy {
     JobState* job;
-    FILE* image;  // the image written or read, nullptr for a tape copy
+    FrameSource* source;  // the input of a reading job
+    FILE* image;          // the image written or read, nullptr for a tape copy
     char name[kImageNameSize];
     uint64_t frames_stored;
     bool stop;  // ESC; kept apart from end_reached, which /STOPEOT clears per frame
@@ -53,10 +55,6 @@ void image_name(const JobState* job, char (&name)[kImageNameSize]) {
     snprintf(name, sizeof name, "%.*s%s", kFileNameSize - 1, job->file_name, kImageSuffix);
 }
 
-uint8_t* frame_bytes(AudioFrame* frame) {
-    return reinterpret_cast<uint8_t*>(frame);
-}
-
 const uint8_t* frame_bytes(const AudioFrame* frame) {
     return reinterpret_cast<const uint8_t*>(frame);
 }
@@ -69,9 +67,8 @@ void poll_esc(Copy& c) {
 }
 
 // The one place the tape-reading jobs take frames from.
-ScsiStatus read_tape_frame(const ScsiAddress& drive, AudioFrame* frame) {
-    memset(frame, 0, sizeof *frame);
-    return scsi_read_block(drive.adapter, drive.target, drive.lun, frame_bytes(frame), kFrameBytes);
+ScsiStatus read_tape_frame(Copy& c, AudioFrame* frame) {
+    return frame_source_read(c.source, frame);
 }
 
 // 0 or the ScsiStatus of the failure.
@@ -117,12 +114,13 @@ bool read_failed(Copy& c, ScsiStatus status, const char* line) {
 
 // The first frame only brings the subcode reader up to date before the output opens;
 // it is stored first.
-bool probe_input(JobState* job, AudioFrame* frame) {
-    if (!scsi_ok(read_tape_frame(job->input, frame))) {
+bool probe_input(Copy& c, AudioFrame* frame) {
+    JobState* job = c.job;
+    if (!scsi_ok(read_tape_frame(c, frame))) {
         printf("read audio block failed\n");
         return false;
     }
-    read_subcode(frame, job);
+    take_subcode(frame, job);
     job->end_reached = 0;
     return true;
 }
@@ -161,12 +159,12 @@ void copy_tape_to_image(Copy& c, AudioFrame& frame) {
     if (!store_in_image(c, frame)) return;
     do {
         poll_esc(c);
-        ScsiStatus status = read_tape_frame(c.job->input, &frame);
+        ScsiStatus status = read_tape_frame(c, &frame);
         if (!scsi_ok(status)) {
             if (read_failed(c, status, "read audio block failed: %.8x\n")) continue;
             return;
         }
-        read_subcode(&frame, c.job);
+        take_subcode(&frame, c.job);
         if (!store_in_image(c, frame)) return;
     } while (!c.stop && !c.job->end_reached);
     if (!c.stop) log_end(&c.log, END_RECORDING);
@@ -176,12 +174,12 @@ void copy_tape_to_tape(Copy& c, AudioFrame& frame) {
     if (!store_on_tape(c, frame, "block write fail\n")) return;
     do {
         poll_esc(c);
-        ScsiStatus status = read_tape_frame(c.job->input, &frame);
+        ScsiStatus status = read_tape_frame(c, &frame);
         if (!scsi_ok(status)) {
             if (read_failed(c, status, "block read fail\n")) continue;
             return;
         }
-        read_subcode(&frame, c.job);
+        take_subcode(&frame, c.job);
         if (!store_on_tape(c, frame, "block write fail\n")) return;
     } while (!c.stop && !c.job->end_reached);
     if (!c.stop) log_end(&c.log, END_RECORDING);
@@ -216,7 +214,7 @@ bool copy_image_to_tape(Copy& c) {
             log_end(&c.log, END_READ_ERROR, strerror(error));
             return c.frames_stored > 0;
         }
-        read_subcode(&frame, c.job);
+        take_subcode(&frame, c.job);
         if (!store_on_tape(c, frame, "write block fail\n")) return true;
     } while (!c.stop && !c.job->end_reached);
     if (!c.stop) {
@@ -260,15 +258,17 @@ std::string tape_copy_records_base(const TransferLog& log) {
 
 }  // namespace
 
-int dat_to_img(JobState* job) {
+int dat_to_img(JobState* job, FrameSource* source) {
     Copy c{};
     c.job = job;
+    c.source = source;
     log_begin(&c.log, "DAT2IMG", nullptr, job);
     reset_live_status(job);
     AudioFrame frame;
-    if (!probe_input(job, &frame)) return 1;
+    if (!probe_input(c, &frame)) return 1;
     if (!open_image(c, "Saving DAT tape in IMG file:%s\n", "w+b")) return 1;
     log_file_opened(&c.log, c.name);
+    log_hash_files_as_written(&c.log);
     // Unbuffered, so that a failed write is seen at the frame it hit.
     setvbuf(c.image, nullptr, _IONBF, 0);
     job->end_reached = 0;
@@ -276,6 +276,7 @@ int dat_to_img(JobState* job) {
     if (fclose(c.image) != 0 && !log_ended_on_error(c.log)) {
         log_end(&c.log, END_WRITE_ERROR, strerror(errno));
     }
+    log_file_closed(&c.log);
     if (c.frames_stored == 0) {
         remove(c.name);
         log_file_removed(&c.log);
@@ -297,13 +298,14 @@ int img_to_dat(JobState* job) {
     return finish(c, "");
 }
 
-int dat_to_dat(JobState* job) {
+int dat_to_dat(JobState* job, FrameSource* source) {
     Copy c{};
     c.job = job;
+    c.source = source;
     log_begin(&c.log, "DAT2DAT", nullptr, job);
     reset_live_status(job);
     AudioFrame frame;
-    if (!probe_input(job, &frame)) return 1;
+    if (!probe_input(c, &frame)) return 1;
     copy_tape_to_tape(c, frame);
     return finish(c, tape_copy_records_base(c.log));
 }

@@ -51,7 +51,9 @@ uint32_t bcd_time_to_bin(const uint8_t* bytes) {
     return value;
 }
 
-void print_heading(const JobState* job) {
+}  // namespace
+
+void print_seek_heading(const JobState* job) {
     printf(" - seeking to tape ");
     if (job->seek_kind == SEEK_PROGNUM) {
         printf("program number %d\n", static_cast<int>(job->seek_target));
@@ -62,6 +64,8 @@ void print_heading(const JobState* job) {
            static_cast<int>((t >> 16) & 0xFF), static_cast<int>((t >> 8) & 0xFF),
            static_cast<int>(t & 0xFF));
 }
+
+namespace {
 
 // What one seek call remembers between polls. Times are platform milliseconds; only
 // unsigned differences of them are used, so a wrap of the clock does no harm.
@@ -149,7 +153,7 @@ void print_seek_progress(const uint8_t* record) {
 }
 
 int seek_tape(const ScsiAddress* address, const JobState* job) {
-    print_heading(job);
+    print_seek_heading(job);
     int located = scsi_locate2(address->adapter, address->target, address->lun, job->seek_target,
                                job->seek_kind);
     if (located != 0) {

@@ -21,6 +21,7 @@
 #include "frame/concealment.h"
 #include "frame/long_play.h"
 #include "frame/subcode_reader.h"
+#include "jobs/frame_source.h"
 #include "jobs/job_console.h"
 #include "jobs/jobs.h"
 #include "jobs/transfer_log.h"
@@ -30,7 +31,6 @@
 #include "platform/keyboard.h"
 #include "playback/wave_out_queue.h"
 #include "scsi/aspi_transport.h"
-#include "scsi/tape_commands.h"
 
 namespace {
 
@@ -54,6 +54,7 @@ struct AheadFrame {
 struct Extraction {
     JobState* job;
     ParamBlock* params;
+    FrameSource* source;
     bool playback;
     bool bwf;
     AudioFrame frame;       // the frame in hand
@@ -103,15 +104,13 @@ void take_data_limit_from_environment() {
 }
 
 // The one place frames come from.
-ScsiStatus read_from_drive(const Extraction& x, AudioFrame* frame) {
-    const ScsiAddress& drive = x.job->input;
-    return scsi_read_block(drive.adapter, drive.target, drive.lun,
-                           reinterpret_cast<uint8_t*>(frame), kFrameBytes);
+ScsiStatus read_from_source(const Extraction& x, AudioFrame* frame) {
+    return frame_source_read(x.source, frame);
 }
 
 // The next frame in tape order into the frame in hand.
 ScsiStatus take_frame(Extraction& x) {
-    if (x.ahead_count == 0) return read_from_drive(x, &x.frame);
+    if (x.ahead_count == 0) return read_from_source(x, &x.frame);
     x.frame = x.ahead[0].frame;
     const ScsiStatus status = x.ahead[0].status;
     for (int i = 1; i < x.ahead_count; ++i) x.ahead[i - 1] = x.ahead[i];
@@ -124,7 +123,7 @@ ScsiStatus take_frame(Extraction& x) {
 const AudioFrame* peek_frame(Extraction& x, int i) {
     for (int j = 0; j <= i; ++j) {
         if (j == x.ahead_count) {
-            x.ahead[j].status = read_from_drive(x, &x.ahead[j].frame);
+            x.ahead[j].status = read_from_source(x, &x.ahead[j].frame);
             x.ahead_count++;
         }
         if (!scsi_ok(x.ahead[j].status)) return nullptr;
@@ -145,7 +144,7 @@ bool rate_blip(Extraction& x) {
 }
 
 // A failed read ends the job; with /STOPEOT it does not (read_subcode clears end_reached
-// again and the buffer goes on as the transport left it, zeros), unless the drive says
+// again and the frame holds zeros), unless the drive says
 // the recorded data or the medium has ended, where reading on would fail for ever.
 void read_next_frame(Extraction& x) {
     const ScsiStatus status = take_frame(x);
@@ -164,16 +163,16 @@ void read_next_frame(Extraction& x) {
             x.frame_unreadable = true;
         }
     }
-    read_subcode(&x.frame, x.job);
+    take_subcode(&x.frame, x.job);
     x.frame_start_id = x.job->new_start_id != 0;
 }
 
 bool probe_tape(Extraction& x) {
-    if (!scsi_ok(read_from_drive(x, &x.frame))) {
+    if (!scsi_ok(read_from_source(x, &x.frame))) {
         printf("first read audio block failed\n");
         return false;
     }
-    read_subcode(&x.frame, x.job);
+    take_subcode(&x.frame, x.job);
     return true;
 }
 
@@ -181,12 +180,12 @@ bool probe_tape(Extraction& x) {
 // that has some opens track 1.
 bool scan_past_lead_in(Extraction& x) {
     for (uint32_t n = 0; x.job->no_subcode == 1; ++n) {
-        ScsiStatus status = read_from_drive(x, &x.frame);
+        ScsiStatus status = read_from_source(x, &x.frame);
         if (!scsi_ok(status)) {
             printf("leadin read audio block failed: 0x%.8x\n", status);
             return false;
         }
-        read_subcode(&x.frame, x.job);
+        take_subcode(&x.frame, x.job);
         printf(" - scanning past lead-in: %c \r", kSpinner[(n / 2) % 4]);
     }
     printf(" - scanning past lead-in: done        \n");
@@ -270,6 +269,7 @@ bool open_wav_file(Extraction& x) {
         log_end(&x.log, END_WRITE_ERROR, "file name too long");
         return false;
     }
+    status_line_flush();
     printf("\n - saving audio track# %d in file:%s              \n", x.track_number, x.name);
     status_line_closed();
     x.file = fopen(x.name, "w+b");
@@ -302,6 +302,7 @@ void close_wav_file(Extraction& x) {
     ok = file_cut(x.file, length) == 0 && ok;
     ok = fclose(x.file) == 0 && ok;
     x.file = nullptr;
+    log_file_closed(&x.log);
     if (!ok) write_failed(x);
 }
 
@@ -346,6 +347,7 @@ bool open_track(Extraction& x) {
     take_track_rate(x);
     if (x.playback) {
         if (!open_playback(x)) return false;
+        status_line_flush();
         printf("Playing audio track# %d%52s\n", x.track_number, "");
         return true;
     }
@@ -413,6 +415,7 @@ int convert_frame(Extraction& x) {
 bool report_damage(Extraction& x, int bytes) {
     int flags = frame_error_flags(x.frame);
     if (flags == 0) return false;
+    status_line_flush();
     printf("\n - Error detected in data buffer ... ");
     if (x.job->input_drive_kind == 0) {
         if (flags & kErrorLeft) printf(": LEFT channel");
@@ -559,22 +562,23 @@ void make_reference_stem(Extraction& x) {
 
 }  // namespace
 
-int tape_to_wav(JobState* job, ParamBlock* params) {
+int tape_to_wav(JobState* job, ParamBlock* params, FrameSource* source) {
     take_data_limit_from_environment();
     Extraction x{};
     x.job = job;
     x.params = params;
+    x.source = source;
     x.playback = job->wave_out != 0;
     x.bwf = job->bwf != 0 && !x.playback;
     x.track_number = 1;
-    log_begin(&x.log, "TERVANO", "audio_md5", job);
+    // Playback leaves no records: its tracks need no checksums.
+    log_begin(&x.log, "TERVANO", x.playback ? nullptr : "audio_md5", job);
     make_reference_stem(x);
 
     reset_live_status(job);
     if (!probe_tape(x)) return 1;
     if (job->rewind && !scan_past_lead_in(x)) return 1;
-    const ScsiAddress& drive = job->input;
-    scsi_wait_ready(drive.adapter, drive.target, drive.lun, kReadyTimeoutMs);
+    frame_source_wait_ready(source, kReadyTimeoutMs);
     job->end_reached = 0;
     x.frame_start_id = job->new_start_id != 0;
     if (extract_tracks(x) != 0) return 1;

@@ -239,7 +239,7 @@ int write_timeline_svg(const TransferLog& log, const std::string& path,
     write_defs(out);
     fprintf(out, "<rect width=\"%d\" height=\"%d\" fill=\"#ffffff\"/>\n", kWidth, kHeight);
     fprintf(out, "<text x=\"%d\" y=\"24\" font-size=\"14\">%s tape timeline, input %s</text>\n",
-            kLeft, log.job, log.input);
+            kLeft, log.job, escaped(log.input).c_str());
     fprintf(out, "<text x=\"%d\" y=\"44\">%s</text>\n", kLeft, title.c_str());
     const Scale s = make_scale(log);
     write_bands(out, log, s);

@@ -3,6 +3,7 @@
 #include <signal.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "frame/audio_frame.h"
 #include "platform/keyboard.h"
@@ -34,7 +35,7 @@ void open_track(TransferLog* log) {
     track.file = current_file(log);
     track.first_abs = track.last_abs = kNoTime;
     track.first_position = log->position;
-    if (log->md5_key) md5_begin(&track.md5);
+    if (log->md5_key) track.md5_id = log->next_md5_id++;
     log->tracks.push_back(track);
 }
 
@@ -105,10 +106,16 @@ void log_begin(TransferLog* log, const char* job_name, const char* md5_key, cons
     *log = TransferLog{};
     log->job = job_name;
     log->md5_key = md5_key;
-    snprintf(log->input, sizeof log->input, "%d:%d", job->input.adapter, job->input.target);
+    if (job->input_image_given) {
+        log->input = job->input_image;
+    } else {
+        log->input = std::to_string(job->input.adapter) + ":" + std::to_string(job->input.target);
+    }
     platform_local_time(&log->started);
     log->anchor_position = -1;
     log->last_abs = kNoTime;
+    log->track_hasher.reset(md5_queue_new());
+    log->file_hasher.reset(md5_queue_new());
 }
 
 FrameFacts frame_facts(const JobState* job, int damage, bool repaired) {
@@ -133,10 +140,26 @@ FrameFacts frame_facts(const JobState* job, int damage, bool repaired) {
 
 void log_file_opened(TransferLog* log, const char* name) {
     log->files.emplace_back(name);
+    log->file_md5_ids.push_back(log->next_md5_id++);
+}
+
+void log_hash_files_as_written(TransferLog* log) {
+    log->files_hashed_as_written = true;
+}
+
+void log_file_closed(TransferLog* log) {
+    if (log->files.empty()) return;
+    if (log->files_hashed_as_written) {
+        md5_queue_end(log->file_hasher.get(), log->file_md5_ids.back());
+    } else {
+        md5_queue_file(log->file_hasher.get(), log->file_md5_ids.back(), log->files.back().c_str());
+    }
 }
 
 void log_file_removed(TransferLog* log) {
-    if (!log->files.empty()) log->files.pop_back();
+    if (log->files.empty()) return;
+    log->files.pop_back();
+    log->file_md5_ids.pop_back();
 }
 
 void log_frame(TransferLog* log, const FrameFacts& f, const void* bytes, size_t length) {
@@ -158,7 +181,10 @@ void log_frame(TransferLog* log, const FrameFacts& f, const void* bytes, size_t 
         track.frames++;
         track.audio_ms += ms;
         track.last_position = log->position;
-        if (log->md5_key) md5_add(&track.md5, bytes, length);
+        if (log->md5_key) md5_queue_add(log->track_hasher.get(), track.md5_id, bytes, length);
+        if (log->files_hashed_as_written) {
+            md5_queue_add(log->file_hasher.get(), log->file_md5_ids.back(), bytes, length);
+        }
         log->frames++;
         log->audio_ms += ms;
     }
@@ -212,8 +238,28 @@ void log_stop_key(TransferLog* log) {
 }
 
 void log_finish(TransferLog* log) {
-    if (!log->md5_key) return;
-    for (TrackLog& track : log->tracks) md5_end(&track.md5, track.md5_hex);
+    // Ids are unique across both queues: each result is taken from the queue that made it.
+    std::vector<Md5Result> tracks;
+    std::vector<Md5Result> files;
+    if (log->md5_key) {
+        for (const TrackLog& track : log->tracks)
+            md5_queue_end(log->track_hasher.get(), track.md5_id);
+    }
+    md5_queue_results(log->track_hasher.get(), &tracks);
+    md5_queue_results(log->file_hasher.get(), &files);
+    auto result = [](const std::vector<Md5Result>& results, int id) {
+        return static_cast<size_t>(id) < results.size() ? results[static_cast<size_t>(id)]
+                                                        : Md5Result{};
+    };
+    if (log->md5_key) {
+        for (TrackLog& track : log->tracks) {
+            memcpy(track.md5_hex, result(tracks, track.md5_id).hex, kMd5HexSize);
+        }
+    }
+    log->file_md5s.clear();
+    for (int id : log->file_md5_ids) log->file_md5s.push_back(result(files, id));
+    log->track_hasher.reset();
+    log->file_hasher.reset();
 }
 
 bool log_ended_on_error(const TransferLog& log) {

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -72,7 +73,7 @@ struct TrackLog {
     int start_ids;
     int damaged;
     int repaired;
-    Md5Sum md5;  // of the bytes stored for the track, when the log keeps track checksums
+    int md5_id;  // of the bytes stored for the track, when the log keeps track checksums
     char md5_hex[kMd5HexSize];
 };
 
@@ -91,12 +92,24 @@ struct BlankRun {
     uint64_t frames;
 };
 
+struct Md5QueueDeleter {
+    void operator()(Md5Queue* queue) const { md5_queue_delete(queue); }
+};
+
 struct TransferLog {
     const char* job;      // the mode: "TERVANO", "DAT2IMG" ...
     const char* md5_key;  // report key of a track's checksum; nullptr: tracks get none
-    char input[16];       // the input drive, "adapter:target"
+    std::string input;    // the input drive, "adapter:target", or the input image
     LocalTime started;
     std::vector<std::string> files;  // the output files, in order
+    std::vector<int> file_md5_ids;
+    std::vector<Md5Result> file_md5s;  // after log_finish: each file's checksum
+    bool files_hashed_as_written;      // a file holds exactly the bytes logged into it
+    // Checksums on threads of their own: the tracks' as frames are stored, the files' (one
+    // file's while the next is written) on a second, so that both cores hash.
+    std::unique_ptr<Md5Queue, Md5QueueDeleter> track_hasher;
+    std::unique_ptr<Md5Queue, Md5QueueDeleter> file_hasher;
+    int next_md5_id;
     std::vector<TrackLog> tracks;
     std::vector<DamageLog> damage;
     std::vector<BlankRun> blanks;
@@ -122,6 +135,11 @@ FrameFacts frame_facts(const JobState* job, int damage, bool repaired);
 
 // An output file was opened: the next frame begins a track in it.
 void log_file_opened(TransferLog* log, const char* name);
+// Each output file holds exactly the bytes logged into it, in order (an image): its
+// checksum is taken from them as they are written, not read back after the job.
+void log_hash_files_as_written(TransferLog* log);
+// The file opened last is closed: its checksum is taken on the hasher's thread.
+void log_file_closed(TransferLog* log);
 // The file opened last was removed before it held a frame.
 void log_file_removed(TransferLog* log);
 
@@ -138,7 +156,7 @@ void log_read_error(TransferLog* log, ScsiStatus status);
 // ESC, or the signal whose ESC the keyboard handed out.
 void log_stop_key(TransferLog* log);
 
-// Completes the tracks' checksums; call once, after the last frame.
+// Completes the tracks' and files' checksums; call once, after the last file is closed.
 void log_finish(TransferLog* log);
 
 // True when the job started and ended on an error (exit code 5).

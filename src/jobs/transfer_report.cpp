@@ -50,7 +50,7 @@ std::string damage_words(int damage) {
 
 void write_heading(FILE* out, const TransferLog& log) {
     const LocalTime& t = log.started;
-    fprintf(out, "TERVANO transfer report\njob: %s\ninput: %s\n", log.job, log.input);
+    fprintf(out, "TERVANO transfer report\njob: %s\ninput: %s\n", log.job, log.input.c_str());
     fprintf(out, "started: %04d-%02d-%02d %02d:%02d:%02d\n", t.year, t.month, t.day, t.hour,
             t.minute, t.second);
     fprintf(out, "files: %zu\ntracks: %zu\ndropped_frames: %llu\n", log.files.size(),
@@ -122,11 +122,13 @@ std::string md5_line(const char* hex, const std::string& name) {
 
 int write_checksums(const TransferLog& log, const std::string& path) {
     std::string lines;
-    for (const std::string& file : log.files) {
-        char hex[kMd5HexSize];
-        const int error = md5_file(file.c_str(), hex);
-        if (error) return error;
-        lines += md5_line(hex, base_name(file));
+    for (size_t i = 0; i < log.files.size(); ++i) {
+        // A file the job did not close in order is read back here.
+        Md5Result sum = i < log.file_md5s.size() ? log.file_md5s[i] : Md5Result{};
+        if (sum.error == 0 && sum.hex[0] == '\0')
+            sum.error = md5_file(log.files[i].c_str(), sum.hex);
+        if (sum.error) return sum.error;
+        lines += md5_line(sum.hex, base_name(log.files[i]));
     }
     FILE* out = fopen(path.c_str(), "w");
     if (!out) return errno;

@@ -1,5 +1,6 @@
 #include "platform/files.h"
 
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,4 +29,17 @@ int file_cut(FILE* file, uint64_t length) {
 bool file_is_folder(FILE* file) {
     struct stat info {};
     return fstat(fileno(file), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+int folder_names(const char* folder, std::vector<std::string>* names) {
+    DIR* dir = opendir(folder);
+    if (!dir) return errno;
+    errno = 0;
+    while (const dirent* entry = readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") names->push_back(name);
+    }
+    const int error = errno;
+    closedir(dir);
+    return error;
 }

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 // 0 when a file can be created in the folder that `path` names a file in (the folder of
 // "dir/Take" is "dir", of "Take" the current folder), else the errno value. Tried by
@@ -15,3 +17,6 @@ int file_cut(FILE* file, uint64_t length);
 
 // True when the open file is a folder (which C stdio opens for reading without a word).
 bool file_is_folder(FILE* file);
+
+// The names in a folder ("." and ".." left out): 0, or the errno value.
+int folder_names(const char* folder, std::vector<std::string>* names);

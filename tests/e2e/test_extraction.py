@@ -6,6 +6,7 @@ every other. TERVANO_TIME_SCALE makes the run's waits cost
 milliseconds.
 """
 
+import hashlib
 import os
 import struct
 import unittest
@@ -50,15 +51,36 @@ def tone(dropouts_left=(), dropouts_right=()):
 
 class Extraction(unittest.TestCase):
     def extract(self, tape, options=(), drive=None, env=None, stdin=b'', base='Take',
-                before=print):
-        """Runs /TERVANO on a cassette in a Python drive at 0:4 after before(bay); returns
-        exit code and console text."""
+                before=print, source='drive'):
+        """Runs /TERVANO after before(bay) on a cassette in a Python drive at 0:4, or with
+        source 'image' on the same frames in an image file; returns exit code and console
+        text."""
         self.bay = dc.Bay()  # kept: its folder goes with it
         self.bay.add('0:4', cassette=self.bay.cassette('tape.dat', tape), **(drive or {}))
         before(self.bay)
         self.base = self.bay.file(base)
-        return dc.run(['/TERVANO', self.base, '/INPUTID', '0:4'] + list(options), self.bay,
+        self.source = source
+        if source == 'image':
+            dc.write_cassette(self.bay.file('tape.img'), tape)
+        input_args = {'drive': ['/INPUTID', '0:4'], 'image': ['/INPUTIMG', 'tape.img']}[source]
+        return dc.run(['/TERVANO', self.base] + input_args + list(options), self.bay,
                       env=dict(FAST, **(env or {})), stdin=stdin)
+
+    def assertSameFromBothSources(self, tape, options=(), stdin=b''):
+        """Extracts from a drive and from an image: the same exit code, WAV files and
+        console text less the drive lines. Returns the exit code, text and files."""
+        runs = []
+        for source in ('drive', 'image'):
+            code, out = self.extract(tape, options, stdin=stdin, source=source)
+            files = {}
+            for n in range(1, 1000):
+                if not os.path.exists('%s%d.wav' % (self.base, n)):
+                    break
+                with open('%s%d.wav' % (self.base, n), 'rb') as wav:
+                    files[n] = hashlib.sha256(wav.read()).hexdigest()
+            runs.append((code, dc.less_drive_lines(out, self.bay.folder), files))
+        self.assertEqual(runs[0], runs[1])
+        return runs[1]
 
     def assertTracks(self, expected):
         """expected: (pcm, rate in Hz) per file, in order; no further file exists."""
@@ -116,6 +138,8 @@ class Extraction(unittest.TestCase):
                 self.assertEqual(code, 0, out)
                 self.assertTracks([(pcm(tape[first:end]), RATE_HZ[rate])
                                    for first, end, rate in tracks])
+                if not env:
+                    self.assertSameFromBothSources(tape, options, keys)
         self.assertEqual(len(pcm(long_play)), 12 * 7680)
         self.assertIn('-32k-2-12-SCMS=00 ', outs['long play'][1])
         self.assertIn('\n - the sampling rate changed to 44100 Hz within the first 300 frames of '
@@ -124,15 +148,26 @@ class Extraction(unittest.TestCase):
         self.assertRegex(outs['/STARTID'][1],
                          r'\n - saving audio track# 3 in file:\S+/Take3\.wav {14}\n')
 
+    def test_each_kind_of_seek_starts_the_first_file_at_its_target(self):
+        tape = (dc.lead_in(20) + program(1, 40) +
+                program(2, 40, 40, start_abs=dc.time_after(40), start_id_frames=5))
+        for kind, value, target in (('PROGNUM', '2', 60), ('ABSTIME', '0:0:1:10', 63),
+                                    ('RUNTIME', '0:0:2:1', 67), ('PROGTIME', '0:0:0:30', 50)):
+            with self.subTest(kind):
+                code, out, files = self.assertSameFromBothSources(
+                    tape, ['/SEEK', kind, value, '/STARTID'])
+                self.assertEqual(code, 0, out)
+                self.assertTracks([(pcm(tape[target:]), 48000)])
+
     def test_a_blank_lead_in_is_scanned_past_and_its_last_frame_opens_track_1(self):
         tape = [dc.blank_frame()] * 40 + program(1, 60)
-        code, out = self.extract(tape, ['/REWIND'])
+        code, out, _ = self.assertSameFromBothSources(tape, ['/REWIND'])
         self.assertEqual(code, 0, out)
         # The probe takes blank frame 0; the scan reads 39 blanks and program frame 0.
         scan = ''.join('\r - scanning past lead-in: %s \r' % SPINNER[n // 2 % 4]
                        for n in range(40))
         self.assertIn(scan + ' - scanning past lead-in: done        \n' +
-                      saving_line(1, self.base + '1.wav'), out)
+                      saving_line(1, '<folder>/Take1.wav'), out)
         self.assertTracks([(pcm(tape[40:]), 48000)])
 
     def test_damaged_frames_are_reported_and_repaired_on_request(self):
@@ -142,12 +177,12 @@ class Extraction(unittest.TestCase):
         tape = program(1, 3) + [damaged] + program(1, 3)
         report = '\n - Error detected in data buffer ... : LEFT channel: RIGHT channel'
 
-        code, out = self.extract(tape)
+        code, out, files = self.assertSameFromBothSources(tape)
         self.assertEqual(code, 0, out)
         self.assertIn(report + '\n', out)
         self.assertTracks([(pcm(tape), 48000)])
 
-        code, out = self.extract(tape, ['/ERRORCORRECT'])
+        code, out, files = self.assertSameFromBothSources(tape, ['/ERRORCORRECT'])
         self.assertEqual(code, 0, out)
         self.assertIn(report + 'attempting to correct\n', out)
         self.assertTracks([(pcm(tape[:3]) + tone((31,)) + pcm(tape[4:]), 48000)])

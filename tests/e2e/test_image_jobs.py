@@ -196,6 +196,58 @@ class Copies(unittest.TestCase):
         self.assertEqual(trace(self.bay), [])
 
 
+class ImageInput(unittest.TestCase):
+    """/INPUTIMG: the image 'tape.img' read in place of the input drive; it is never
+    changed, whatever the job does."""
+
+    def test_what_an_image_input_refuses_warns_and_copies(self):
+        image = b''.join(PROGRAM)
+        cut = ['/DAT2IMG', 'cut', '/INPUTIMG', 'tape.img']
+        # arguments, image bytes (None: no image), exit, text, (output, its frames) or None:
+        # nothing written at all
+        cases = (
+            (cut, image[:-5822] + image[-100:], 0,
+             'Input image: tape.img\nWarning: tape.img ends in 100 bytes that are no whole '
+             'frame; read up to frame 29\n', ('cut.img', PROGRAM[:29])),
+            (cut + ['/SEEK', 'PROGNUM', '2'], image, 6, 'Reached end of tape...Drive didn\'t '
+             'complete seek\nread audio block failed\n', None),
+            (cut, None, 6, 'Cannot open tape.img: No such file or directory\n', None),
+            (cut + ['/INPUTID', '0:4'], image, 2, '/INPUTID and /INPUTIMG both name the input: '
+             'give one of them\nProblem parsing command line\n', None),
+            (['/IMG2DAT', 'x', '/INPUTIMG', 'tape.img', '/OUTPUTID', '1:2'], image, 2,
+             '/INPUTIMG is the input of /TERVANO, /DAT2IMG and /DAT2DAT only\n', None),
+            (['/DAT2IMG', 'tape', '/INPUTIMG', './tape.img'], image, 6,
+             'tape.img is the input image ./tape.img: it would be overwritten\n', None),
+            (['/DAT2IMG', 'link', '/INPUTIMG', 'tape.img'], image, 6,
+             'link.img is the input image tape.img: it would be overwritten\n', None),
+            (['/TERVANO', 'Take', '/INPUTIMG', 'tape.img'], image, 6,
+             'Take12.wav is the input image tape.img: it would be overwritten\n', None),
+            (['/DAT2DAT', '/INPUTIMG', 'tape.img', '/OUTPUTID', '1:2', '/SEEK', 'ABSTIME',
+              '0:0:0:7'], image, 0, 'Input image: tape.img\nOutput SCSI adapter 1', ('out.dat',
+                                                                              PROGRAM[7:])),
+        )
+        for args, content, exit_code, text, written in cases:
+            with self.subTest(args=args):
+                bay = Bay()
+                bay.add('1:2', cassette=bay.cassette('out.dat'), **SDT9000)
+                if content is not None:
+                    with open(bay.file('tape.img'), 'wb') as out:
+                        out.write(content)
+                    os.link(bay.file('tape.img'), bay.file('link.img'))
+                    os.symlink('tape.img', bay.file('Take12.wav'))
+                files = set(os.listdir(bay.folder))
+                code, out = run(args, bay, env=FAST)
+                self.assertEqual(code, exit_code, out)
+                self.assertEqual(out.count(text), 1, out)
+                if written:
+                    self.assertEqual(read_frames(bay.file(written[0])), written[1])
+                else:
+                    self.assertEqual(set(os.listdir(bay.folder)), files)
+                if content is not None:
+                    with open(bay.file('tape.img'), 'rb') as source:
+                        self.assertEqual(source.read(), content)
+
+
 def default_stop_signals():
     """A runner started in the background passes these on ignored, and the program keeps
     an ignored signal ignored: the test wants the user's terminal behaviour."""

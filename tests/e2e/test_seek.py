@@ -8,6 +8,7 @@ faster: the once-a-second polls, the 30-second stall rule and the 2-second settl
 milliseconds.
 """
 
+import itertools
 import unittest
 
 import datcomposer as dc
@@ -29,10 +30,14 @@ def program_tape(programs):
 
 
 class Seek(unittest.TestCase):
-    def seek(self, tape, kind, value, **drive):
+    def seek(self, tape, kind, value, source='drive', **drive):
+        """Seeks on a cassette in the drive at 0:4, or with source 'image' in the same
+        frames as an image file, and copies from there to Tape.img."""
         self.bay = Bay()
         self.bay.add('0:4', cassette=self.bay.cassette('tape.dat', tape), **drive)
-        return run(['/DAT2IMG', 'Tape', '/INPUTID', '0:4', '/SEEK', kind, value], self.bay,
+        dc.write_cassette(self.bay.file('tape.img'), tape)
+        input_args = {'drive': ['/INPUTID', '0:4'], 'image': ['/INPUTIMG', 'tape.img']}[source]
+        return run(['/DAT2IMG', 'Tape'] + input_args + ['/SEEK', kind, value], self.bay,
                    env=SCALED)
 
     def test_each_kind_of_target(self):
@@ -49,28 +54,31 @@ class Seek(unittest.TestCase):
              lambda n, data: times(data)[2] == dc.time_bytes((0, 0, 1, 3))),
         )
         outs = {}
-        for kind, value, fps, heading, locate, shows_target in cases:
-            with self.subTest(kind=kind):
-                code, out = outs[kind] = self.seek(tape, kind, value, locate_fps=fps)
+        for (kind, value, fps, heading, locate, shows_target), source in itertools.product(
+                cases, ('drive', 'image')):
+            with self.subTest(kind=kind, source=source):
+                code, out = outs[kind, source] = self.seek(tape, kind, value, source,
+                                                           locate_fps=fps)
                 self.assertEqual(code, 0, out)
                 self.assertNotIn('Seek failed', out)
                 self.assertNotIn("Drive didn't complete seek", out)
                 self.assertIn(' - seeking to tape %s\n' % heading, out)
                 self.assertEqual([line.cdb for line in trace(self.bay) if line.cdb[0] == 0x2B],
-                                 [bytes([0x2B, 5, 0]) + locate + bytes(2)])
+                                 [bytes([0x2B, 5, 0]) + locate + bytes(2)] if source == 'drive'
+                                 else [])
                 target = next(n for n, data in enumerate(tape) if shows_target(n, data))
-                first = read_frames(self.bay.file('Tape.img'))[0]
-                self.assertEqual(tape.index(first), target)
+                self.assertEqual(read_frames(self.bay.file('Tape.img')), tape[target:])
         # 100 frames to wind at 40 a second: the polls on the way show programs 1 and 2
-        self.assertRegex(outs['prognum'][1], r'   - Present seek position: PROGNUM: 00[12], '
-                              r'ABSTIME: 00:00:0\d:\d\d\r')
+        self.assertRegex(outs['prognum', 'drive'][1],
+                         r'   - Present seek position: PROGNUM: 00[12], ABSTIME: 00:00:0\d:\d\d\r')
 
     def test_target_never_shown_runs_into_the_end_of_data(self):
         tape = program_tape(2)
         # second 1 has frames 0-32 only
-        for kind, value in (('ABSTIME', '0:0:1:33'), ('PROGNUM', '7')):
-            with self.subTest(kind=kind):
-                code, out = self.seek(tape, kind, value, locate_fps=400)
+        for kind, value, source in (('ABSTIME', '0:0:1:33', 'drive'), ('PROGNUM', '7', 'drive'),
+                                    ('PROGNUM', '7', 'image')):
+            with self.subTest(kind=kind, source=source):
+                code, out = self.seek(tape, kind, value, source, locate_fps=400)
                 self.assertIn("Reached end of tape...Drive didn't complete seek\n", out)
                 # the job then starts at the end of the recording
                 self.assertIn('read audio block failed\n', out)

@@ -27,6 +27,7 @@ AA AA AA AA marker.
 
 import collections
 import os
+import re
 import resource
 import shutil
 import signal
@@ -515,6 +516,23 @@ def run(args, bay, stdin=b"", env=None, cwd=None, timeout=300, file_size=None):
 
 
 PREFILLED_STDIN_BYTES = 4096  # well within any pipe's buffer
+
+# What only a run with drives prints: the input's address line (an image's name line in
+# its place), the preparation, rewind and release of the drives.
+_DRIVE_LINE = re.compile(r"^(Input SCSI adapter .*|Input image: .*|Configuring .*|"
+                         r" - (found drive|waiting|setting drive|issuing|rewinding|closing) .*)\n",
+                         re.M)
+
+
+# How many polls a drive's seek shows depends on how fast it winds.
+_SEEK_PROGRESS = re.compile(r"   - Present seek position: [^\r\n]*\r")
+
+
+def less_drive_lines(out, folder=None):
+    """Console text less the lines that tell a drive run from an image run (and the seek's
+    progress lines), with the folder (a bay's) replaced by <folder>."""
+    out = _SEEK_PROGRESS.sub("", _DRIVE_LINE.sub("", out))
+    return out.replace(folder, "<folder>") if folder else out
 
 
 TraceLine = collections.namedtuple(

@@ -51,7 +51,9 @@ TEST(TapeToWav, AFileThatTakesNoMoreEndsTheJobWithAHeaderForWhatItHolds) {
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
     fake_tape_install(&tape);
     testing::internal::CaptureStdout();
-    const int result = tape_to_wav(&job, &params);
+    FrameSource drive;
+    frame_source_open(&drive, &job);
+    const int result = tape_to_wav(&job, &params, &drive);
     const std::string out = testing::internal::GetCapturedStdout();
     fake_tape_remove();
     setrlimit(RLIMIT_FSIZE, &saved);
