@@ -18,6 +18,8 @@
 // - Pause stops the taking of new buffers; what ALSA already holds still sounds.
 // - Close also discards what is still queued, so it always succeeds on a valid handle;
 //   no device thread touches a header once close has returned.
+// - A device on which ALSA failed for good hands every queued header back, done, and
+//   refuses further writes with MMSYSERR_ERROR.
 //
 // TERVANO_AUDIO_DEVICE names the ALSA device (default "default").
 
@@ -97,6 +99,10 @@ MMRESULT waveOutPrepareHeader(HWAVEOUT handle, WAVEHDR* header, uint32_t header_
 MMRESULT waveOutWrite(HWAVEOUT handle, WAVEHDR* header, uint32_t header_size);
 MMRESULT waveOutUnprepareHeader(HWAVEOUT handle, WAVEHDR* header, uint32_t header_size);
 MMRESULT waveOutClose(HWAVEOUT handle);
+
+// Words for a result of the calls above; for the device's last failure to open or to play,
+// the ALSA device's name and ALSA's reason.
+MMRESULT waveOutGetErrorText(MMRESULT result, char* text, uint32_t size);
 
 // The device behind the calls above. Tests install a fake one; nullptr restores ALSA.
 typedef MMRESULT (*WaveOutOpenFn)(HWAVEOUT* handle, uint32_t device_id, const WAVEFORMATEX* format,
