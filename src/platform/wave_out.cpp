@@ -5,8 +5,8 @@
 
 #include <atomic>
 #include <cerrno>
-#include <condition_variable>
 #include <cstdio>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -24,7 +24,8 @@ constexpr uint32_t kChunkFrames = 1024;
 constexpr uint32_t kChunkBytes = kChunkFrames * kFrameBytes;
 constexpr unsigned kAlsaLatencyUs = 500000;
 constexpr int kWaitSliceMs = 50;
-// A device that takes no frame for this long is given up: it takes no more buffers.
+// A device that takes no frame for this long is given up: it takes no more buffers, and
+// the producer's own timeout reports it.
 constexpr int kStuckMs = 2000;
 
 }  // namespace
@@ -40,8 +41,7 @@ struct WaveOutDevice {
     uint32_t front_taken;  // bytes of queue.front() already copied out
     bool paused;
     bool closing;
-    bool broken;        // ALSA failed for good: the device takes nothing more
-    char problem[160];  // what broke it
+    bool broken;        // ALSA failed for good
     bool drop_pending;  // a reset threw queued audio away: ALSA's buffer goes too
     std::atomic<uint64_t> discards;
 
@@ -68,8 +68,8 @@ const char* alsa_device_name() {
     return (name && name[0]) ? name : "default";
 }
 
-// The words for the last failure of the device, and the result they explain. Opens and
-// writes come from the producer's thread only.
+// The words for the last failure to open the device, and the result they explain. Only
+// the producer's thread opens.
 char g_problem[200];
 MMRESULT g_problem_result = MMSYSERR_NOERROR;
 
@@ -109,12 +109,6 @@ MMRESULT open_pcm(snd_pcm_t** pcm) {
     return note_problem(result_of_open_error(err), what);
 }
 
-MMRESULT format_refused(uint32_t rate) {
-    char what[96];
-    snprintf(what, sizeof what, "does not play 16-bit stereo at %u Hz", rate);
-    return note_problem(WAVERR_BADFORMAT, what);
-}
-
 // Resampling stays allowed, as the wave mapper converts rates too.
 bool configure_pcm(snd_pcm_t* pcm, uint32_t rate) {
     return snd_pcm_set_params(pcm, SND_PCM_FORMAT_S16_LE, SND_PCM_ACCESS_RW_INTERLEAVED, 2, rate, 1,
@@ -126,7 +120,7 @@ MMRESULT query_rate(uint32_t rate) {
     snd_pcm_t* pcm = nullptr;
     MMRESULT result = open_pcm(&pcm);
     if (result != MMSYSERR_NOERROR) return result;
-    result = configure_pcm(pcm, rate) ? MMSYSERR_NOERROR : format_refused(rate);
+    result = configure_pcm(pcm, rate) ? MMSYSERR_NOERROR : WAVERR_BADFORMAT;
     snd_pcm_close(pcm);
     return result;
 }
@@ -150,9 +144,9 @@ uint32_t take_chunk(WaveOutDevice* device, WAVEHDR** finished) {
 }
 
 // Writes count bytes of the chunk; stops early when a reset discards the queue (the
-// discards counter moves). Returns 0, or when ALSA failed for good (or took nothing for
-// kStuckMs) its error code, -ETIMEDOUT for the latter.
-int write_chunk(WaveOutDevice* device, uint32_t count, uint64_t discards) {
+// discards counter moves). Returns false when ALSA failed for good or took nothing for
+// kStuckMs.
+bool write_chunk(WaveOutDevice* device, uint32_t count, uint64_t discards) {
     snd_pcm_uframes_t frames = count / kFrameBytes;
     const uint8_t* at = device->chunk;
     int idle_ms = 0;
@@ -163,51 +157,19 @@ int write_chunk(WaveOutDevice* device, uint32_t count, uint64_t discards) {
             at += static_cast<size_t>(written) * kFrameBytes;
             idle_ms = 0;
         } else if (written == -EAGAIN || written == 0) {
-            if (idle_ms >= kStuckMs) return -ETIMEDOUT;
+            if (idle_ms >= kStuckMs) return false;
             if (snd_pcm_wait(device->pcm, kWaitSliceMs) <= 0) idle_ms += kWaitSliceMs;
         } else if (snd_pcm_recover(device->pcm, static_cast<int>(written), 1) < 0) {
             // -EPIPE (underrun) and -ESTRPIPE (suspend) recover; anything else is final.
-            return static_cast<int>(written);
+            return false;
         }
     }
-    return 0;
+    return true;
 }
 
 void drop_alsa_buffer(WaveOutDevice* device) {
     snd_pcm_drop(device->pcm);
     snd_pcm_prepare(device->pcm);
-}
-
-// Hands every queued header back, done. Called with the lock held; the headers are
-// returned so that their WOM_DONE can be sent once the lock is released.
-std::vector<WAVEHDR*> discard_queue(WaveOutDevice* device) {
-    std::vector<WAVEHDR*> returned(device->queue.begin(), device->queue.end());
-    for (WAVEHDR* header : returned) {
-        set_header_flags(header, (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE);
-    }
-    if (!returned.empty()) {
-        device->drop_pending = true;
-        device->discards.fetch_add(1);
-    }
-    device->queue.clear();
-    device->front_taken = 0;
-    return returned;
-}
-
-void notify_returned(WaveOutDevice* device, const std::vector<WAVEHDR*>& returned) {
-    for (WAVEHDR* header : returned) notify(device, WOM_DONE, reinterpret_cast<uintptr_t>(header));
-}
-
-// A device that failed for good takes nothing more. What waits is handed back, so that
-// the producer learns of it at its next write, not after its timeout.
-void break_device(WaveOutDevice* device, int failure, std::unique_lock<std::mutex>* guard) {
-    device->broken = true;
-    snprintf(device->problem, sizeof device->problem, "stopped taking audio: %s",
-             failure == -ETIMEDOUT ? "it took none for 2 seconds" : snd_strerror(failure));
-    std::vector<WAVEHDR*> returned = discard_queue(device);
-    guard->unlock();
-    notify_returned(device, returned);
-    guard->lock();
 }
 
 bool feeder_has_work(const WaveOutDevice* device) {
@@ -233,10 +195,30 @@ void* feed(void* argument) {
         uint64_t discards = device->discards.load();
         guard.unlock();
         if (finished) notify(device, WOM_DONE, reinterpret_cast<uintptr_t>(finished));
-        const int failure = write_chunk(device, count, discards);
+        bool alive = write_chunk(device, count, discards);
         guard.lock();
-        if (failure != 0) break_device(device, failure, &guard);
+        if (!alive) device->broken = true;
     }
+}
+
+// Hands every queued header back, done. Called with the lock held; the headers are
+// returned so that their WOM_DONE can be sent once the lock is released.
+std::vector<WAVEHDR*> discard_queue(WaveOutDevice* device) {
+    std::vector<WAVEHDR*> returned(device->queue.begin(), device->queue.end());
+    for (WAVEHDR* header : returned) {
+        set_header_flags(header, (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE);
+    }
+    if (!returned.empty()) {
+        device->drop_pending = true;
+        device->discards.fetch_add(1);
+    }
+    device->queue.clear();
+    device->front_taken = 0;
+    return returned;
+}
+
+void notify_returned(WaveOutDevice* device, const std::vector<WAVEHDR*>& returned) {
+    for (WAVEHDR* header : returned) notify(device, WOM_DONE, reinterpret_cast<uintptr_t>(header));
 }
 
 MMRESULT alsa_open(HWAVEOUT* handle, uint32_t device_id, const WAVEFORMATEX* format,
@@ -252,7 +234,7 @@ MMRESULT alsa_open(HWAVEOUT* handle, uint32_t device_id, const WAVEFORMATEX* for
     if (result != MMSYSERR_NOERROR) return result;
     if (!configure_pcm(pcm, format->nSamplesPerSec)) {
         snd_pcm_close(pcm);
-        return format_refused(format->nSamplesPerSec);
+        return WAVERR_BADFORMAT;
     }
     WaveOutDevice* device = new (std::nothrow) WaveOutDevice{};
     if (!device) {
@@ -334,7 +316,6 @@ MMRESULT alsa_write(HWAVEOUT device, WAVEHDR* header, uint32_t header_size) {
         std::lock_guard<std::mutex> guard(device->lock);
         if (!(header->dwFlags & WHDR_PREPARED)) return WAVERR_UNPREPARED;
         if (header->dwFlags & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
-        if (device->broken) return note_problem(MMSYSERR_ERROR, device->problem);
         if (empty) {
             set_header_flags(header, header->dwFlags | WHDR_DONE);
         } else {
@@ -424,14 +405,7 @@ MMRESULT waveOutClose(HWAVEOUT handle) {
 
 MMRESULT waveOutGetErrorText(MMRESULT result, char* text, uint32_t size) {
     if (!text || size == 0) return MMSYSERR_INVALPARAM;
-    const char* words = "the audio device failed";
-    if (result == g_problem_result && g_problem[0]) {
-        words = g_problem;
-    } else if (result == WAVERR_BADFORMAT) {
-        words = "the audio device does not play this format";
-    } else if (result == MMSYSERR_BADDEVICEID || result == MMSYSERR_ALLOCATED) {
-        words = "the audio device cannot be opened";
-    }
-    snprintf(text, size, "%s", words);
+    const bool explained = result == g_problem_result && g_problem[0];
+    snprintf(text, size, "%s", explained ? g_problem : "the audio device failed");
     return MMSYSERR_NOERROR;
 }

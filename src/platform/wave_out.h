@@ -18,8 +18,6 @@
 // - Pause stops the taking of new buffers; what ALSA already holds still sounds.
 // - Close also discards what is still queued, so it always succeeds on a valid handle;
 //   no device thread touches a header once close has returned.
-// - A device on which ALSA failed for good hands every queued header back, done, and
-//   refuses further writes with MMSYSERR_ERROR.
 //
 // TERVANO_AUDIO_DEVICE names the ALSA device (default "default").
 
@@ -100,8 +98,8 @@ MMRESULT waveOutWrite(HWAVEOUT handle, WAVEHDR* header, uint32_t header_size);
 MMRESULT waveOutUnprepareHeader(HWAVEOUT handle, WAVEHDR* header, uint32_t header_size);
 MMRESULT waveOutClose(HWAVEOUT handle);
 
-// Words for a result of the calls above; for the device's last failure to open or to play,
-// the ALSA device's name and ALSA's reason.
+// Words for a result of the calls above; for the device's last failure to open, the ALSA
+// device's name and ALSA's reason.
 MMRESULT waveOutGetErrorText(MMRESULT result, char* text, uint32_t size);
 
 // The device behind the calls above. Tests install a fake one; nullptr restores ALSA.

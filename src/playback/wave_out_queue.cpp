@@ -187,6 +187,25 @@ bool wait_for_free_buffer(const WAVEHDR* header) {
     return true;
 }
 
+// Gives a free header the next buffer of audio: 0, or the device's refusal (logged).
+MMRESULT requeue(WAVEHDR* header, const uint8_t* data) {
+    MMRESULT r = waveOutUnprepareHeader(g_queue.device, header, sizeof(WAVEHDR));
+    if (r != MMSYSERR_NOERROR) {
+        log_message("Error on unprepare to wave out device: %x\n", r);
+        return r;
+    }
+    memcpy(header->lpData, data, g_queue.ring_size);
+    header->dwBufferLength = g_queue.ring_size;
+    r = waveOutPrepareHeader(g_queue.device, header, sizeof(WAVEHDR));
+    if (r != MMSYSERR_NOERROR) {
+        log_message("Error on prepare to wave out device: %x\n", r);
+        return r;
+    }
+    r = waveOutWrite(g_queue.device, header, sizeof(WAVEHDR));
+    if (r != MMSYSERR_NOERROR) log_message("Error on write to wave out device: %x\n", r);
+    return r;
+}
+
 // Appends count source bytes to the staging area, sending every buffer of size bytes
 // that fills up. Never holds more than size bytes, whatever count is: what is left
 // (up to size bytes, possibly one full buffer) waits for the next call.
@@ -275,23 +294,8 @@ int wave_out_dataout(const uint8_t* data) {
     if (!queue_is_open() || !data) return -1;
     WAVEHDR* header = g_queue.headers[g_queue.next_buffer];
     if (!wait_for_free_buffer(header)) return -1;
-    MMRESULT r = waveOutUnprepareHeader(g_queue.device, header, sizeof(WAVEHDR));
+    MMRESULT r = requeue(header, data);
     if (r != MMSYSERR_NOERROR) {
-        log_message("Error on unprepare to wave out device: %x\n", r);
-        note_lost_audio(r);
-        return -1;
-    }
-    memcpy(header->lpData, data, g_queue.ring_size);
-    header->dwBufferLength = g_queue.ring_size;
-    r = waveOutPrepareHeader(g_queue.device, header, sizeof(WAVEHDR));
-    if (r != MMSYSERR_NOERROR) {
-        log_message("Error on prepare to wave out device: %x\n", r);
-        note_lost_audio(r);
-        return -1;
-    }
-    r = waveOutWrite(g_queue.device, header, sizeof(WAVEHDR));
-    if (r != MMSYSERR_NOERROR) {
-        log_message("Error on write to wave out device: %x\n", r);
         note_lost_audio(r);
         return -1;
     }
