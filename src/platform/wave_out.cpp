@@ -5,8 +5,8 @@
 
 #include <atomic>
 #include <cerrno>
-#include <cstdio>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
