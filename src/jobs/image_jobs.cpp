@@ -39,7 +39,8 @@ struct Copy {
     FILE* image;          // the image written or read, nullptr for a tape copy
     char name[kImageNameSize];
     uint64_t frames_stored;
-    bool stop;  // ESC; kept apart from end_reached, which /STOPEOT clears per frame
+    long image_bytes;  // the image's whole frames when it was opened, in bytes
+    bool stop;         // ESC; kept apart from end_reached, which /STOPEOT clears per frame
     TransferLog log;
 };
 
@@ -211,11 +212,12 @@ bool copy_image_to_tape(Copy& c) {
         poll_esc(c);
         memset(&frame, 0, sizeof frame);
         if (fread(&frame, 1, kFrameBytes, c.image) != static_cast<size_t>(kFrameBytes)) {
-            if (!ferror(c.image)) {
+            // An image that ends before the length it had when opened was cut short.
+            if (!ferror(c.image) && ftell(c.image) >= c.image_bytes) {
                 log_end(&c.log, END_IMAGE_END);
                 return true;
             }
-            const int error = errno;
+            const int error = ferror(c.image) ? errno : ENODATA;
             print_line("Reading %s failed: %s\n", c.name, strerror(error));
             log_end(&c.log, END_READ_ERROR, strerror(error));
             return c.frames_stored > 0;
@@ -250,9 +252,9 @@ bool open_image(Copy& c, const char* heading, bool create) {
 // The summary closes every job; the reading jobs also leave their records.
 int finish(Copy& c, const std::string& records_base) {
     log_finish(&c.log);
-    if (!records_base.empty()) write_transfer_records(c.log, records_base);
+    const bool records = records_base.empty() || write_transfer_records(c.log, records_base);
     print_line("%s", log_summary(c.log).c_str());
-    return log_ended_on_error(c.log) ? kJobEndedEarly : 0;
+    return log_ended_on_error(c.log) || !records ? kJobEndedEarly : 0;
 }
 
 // A tape copy has no file to name its records after: they go to the current folder,
@@ -300,6 +302,9 @@ int img_to_dat(JobState* job) {
     reset_live_status(job);
     // The job only reads the image, and archived images are often read-only.
     if (!open_image(c, "Copying IMG file: %s to DAT tape\n", false)) return 1;
+    if (fseek(c.image, 0, SEEK_END) == 0)
+        c.image_bytes = ftell(c.image) / kFrameBytes * kFrameBytes;
+    rewind(c.image);
     job->end_reached = 0;
     const bool started = copy_image_to_tape(c);
     fclose(c.image);

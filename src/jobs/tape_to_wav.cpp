@@ -615,7 +615,7 @@ int tape_to_wav(JobState* job, ParamBlock* params, FrameSource* source) {
     if (extract_tracks(x) != 0) return 1;
 
     log_finish(&x.log);
-    if (!x.playback) write_transfer_records(x.log, job->file_name);
+    const bool records = x.playback || write_transfer_records(x.log, job->file_name);
     print_line("%s", log_summary(x.log).c_str());
-    return log_ended_on_error(x.log) ? kJobEndedEarly : 0;
+    return log_ended_on_error(x.log) || !records ? kJobEndedEarly : 0;
 }

@@ -170,8 +170,8 @@ class Copies(unittest.TestCase):
         def full(path):
             os.symlink('/dev/full', path)
         cases = (
-            ('/IMG2DAT', nothing, 6, 'Copying IMG file: Tape.img to DAT tape\n'
-             'Cannot open Tape.img: No such file or directory\n'),
+            ('/IMG2DAT', nothing, 6,
+             'Copying IMG file: Tape.img to DAT tape\nCannot open Tape.img: No such file or directory\n'),
             ('/IMG2DAT', os.mkdir, 6,
              'Copying IMG file: Tape.img to DAT tape\nCannot open Tape.img: Is a directory\n'),
             ('/DAT2IMG', os.mkdir, 6,

@@ -47,8 +47,7 @@ class Playback(unittest.TestCase):
         code, out = self.play(list(dc.program(1, 10)), device='no_such_tervano_device')
         self.assertEqual(code, 6, out)
         self.assertIn('ALSA device "no_such_tervano_device" cannot be opened: No such file or '
-                      'directory; TERVANO_AUDIO_DEVICE names the ALSA device to play on (aplay -L '
-                      'lists them)\nwave out init failed: -2\n\n - closing input drive...\n', out)
+                      'directory; TERVANO_AUDIO_DEVICE names the ALSA device', out)
         self.assertNotIn('Playing audio track#', out)
 
 
