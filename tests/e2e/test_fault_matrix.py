@@ -9,8 +9,8 @@ import os, pathlib, re, signal, struct, subprocess, threading, time, unittest, w
 
 import datcomposer as dc
 
-# 10 lead-in frames, then a program; its frame 27 holds 0x1B (ESC) bytes.
-TAPE = dc.lead_in(10) + list(dc.program(1, 390, audio=lambda i: bytes([1, i & 0xFF]) * 8))
+# One program; every frame begins with 0x1B, the ESC key, should a cassette be read as keys.
+TAPE = list(dc.program(1, 400, audio=lambda i: bytes([0x1B, i & 0xFF]) * 8))
 PCM = dc.expected_pcm(TAPE)
 JOBS = {'wav': '/TERVANO Take /INPUTID 0:4', 'play': '/TERVANO Take /INPUTID 0:4 /WAVEOUT',
         'img': '/DAT2IMG Tape /INPUTID 0:4', 'dat': '/DAT2DAT /INPUTID 0:4 /OUTPUTID 1:2',
@@ -20,7 +20,7 @@ SDT9000 = dict(vendor='SONY', product='SDT-9000', revision='12.2')
 END, READ, WRITE = 'ended at the end of the ', 'ended at a read error: ', 'ended at a write error: '
 LOST, GONE = 'MEDIUM ERROR, write error (03h/0Ch/00h)', 'NOT READY, medium not present'
 READERS, WRITERS, DRIVES = 'wav play img dat', 'dat i2d dati rec', 'wav play img dat i2d dati rec'
-STOP, MOUNT = ' before the job began\n\n - closing input drive...\n', {'in': {'ready_delay_ms': 600000}}
+STOP, MOUNT = ' before the job began\n\n', {'in': {'ready_delay_ms': 20000}}  # ready after the signal
 SEEK = {'in': {'locate_fps': 1}, 'opt': '/SEEK PROGNUM 2'}
 
 
@@ -48,7 +48,8 @@ MATRIX = {
     'cassette full': ({'out': {'capacity': '{1}'}}, WRITERS, 5, WRITE + 'VOLUME OVERFLOW'),
     'end of medium': ({'in': {'capacity': '{1}'}}, 'wav play img', 0, END),
     # hang_at: the drive stops answering from that command on
-    'no answer in preparation': ({'in': {'hang_at': 2}, 'out': {'hang_at': 2}}, DRIVES, 4, '25 seconds\nDrive'),
+    'no answer in preparation': ({'in': {'hang_at': 1}, 'out': {'hang_at': 2}}, READERS, 4, 'no answer from 0:4:0 within 25',
+                                 'i2d dati rec', 4, 'mount...failed: no answer within 25 seconds\nDrive'),
     'no answer': ({'in': {'hang_at': '{1}'}, 'out': {'hang_at': '{1}'}}, 'wav play img', 5, '60 seconds\n$',
                   'i2d dati rec', 5, WRITE + 'no answer'),
     'no answer, /STOPEOT': ({'in': {'hang_at': '{1}'}, 'opt': '/STOPEOT'}, 'wav img dat', 5, READ + 'no answer'),
@@ -63,9 +64,9 @@ MATRIX = {
     'SIGINT': ({'meanwhile': after(signal.SIGINT, 8, 160)}, DRIVES, 130, 'ended by SIGINT'),
     'SIGTERM': ({'meanwhile': after(signal.SIGTERM, 8, 160)}, DRIVES, 143, 'ended by SIGTERM'),
     'SIGHUP': ({'meanwhile': after(signal.SIGHUP, 8, 160)}, DRIVES, 129, 'ended by SIGHUP'),
-    'SIGINT in the mount wait': ({**MOUNT, 'meanwhile': after(signal.SIGINT, 0, 5)}, 'img', 130, 'SIGINT' + STOP[:23] + '$'),
-    'SIGTERM in the seek': ({**SEEK, 'meanwhile': after(signal.SIGTERM, 0x34, 2)}, 'img', 143, 'SIGTERM' + STOP),
-    'SIGHUP in the seek': ({**SEEK, 'meanwhile': after(signal.SIGHUP, 0x34, 2)}, 'wav', 129, 'SIGHUP' + STOP),
+    'SIGINT in the mount wait': ({**MOUNT, 'meanwhile': after(signal.SIGINT, 0, 5)}, 'img', 130, 'stopped\n\nStopped by SIGINT' + STOP + '$'),
+    'SIGTERM in the seek': ({**SEEK, 'meanwhile': after(signal.SIGTERM, 0x34, 2)}, 'img', 143, '\r\n\nStopped by SIGTERM' + STOP + ' - closing'),
+    'SIGHUP in the seek': ({**SEEK, 'meanwhile': after(signal.SIGHUP, 0x34, 2)}, 'wav', 129, '\r\n\nStopped by SIGHUP' + STOP + ' - closing'),
     'standard descriptors closed': ({'close': (0, 2)}, 'img', 0, END),
     'image over its own cassette': ({'in': {'cassette': 'Tape.img'}}, 'img', 6, 'Tape.img: in use by a drive'),
 }
@@ -78,7 +79,7 @@ def source(job, setup):  # the cassette or image the job reads
 def run_cell(job, setup):
     bay = dc.Bay()
     slow = {'latency_ms': 3} if 'meanwhile' in setup else {}  # a fault meets the job in its middle
-    at = dict(zip(('{0}', '{1}', '{2}'), ('0', '320', '809') if job == 'rec' else ('0', '200', '399')))
+    at = dict(zip(('{0}', '{1}', '{2}'), ('0', '320', '819') if job == 'rec' else ('0', '200', '399')))
     [bay.cassette(name, TAPE) for name in ('in.dat', 'in.img', source(job, setup))]
     for address, drive, cassette in (('0:4', 'in', 'in.dat'), ('1:2', 'out', bay.cassette('out.dat'))):
         keys = {k: at.get(v, v) for k, v in setup.get(drive, {}).items()}
