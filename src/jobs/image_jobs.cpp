@@ -302,8 +302,8 @@ int img_to_dat(JobState* job) {
     reset_live_status(job);
     // The job only reads the image, and archived images are often read-only.
     if (!open_image(c, "Copying IMG file: %s to DAT tape\n", false)) return 1;
-    if (fseek(c.image, 0, SEEK_END) == 0)
-        c.image_bytes = ftell(c.image) / kFrameBytes * kFrameBytes;
+    fseek(c.image, 0, SEEK_END);  // a length that cannot be told is 0: no cut is seen
+    c.image_bytes = ftell(c.image) / kFrameBytes * kFrameBytes;
     rewind(c.image);
     job->end_reached = 0;
     const bool started = copy_image_to_tape(c);

@@ -149,6 +149,8 @@ bool mrs_is_off(const ScsiAddress* a, uint8_t* data) {
     return (data[kMrsByte] & kMrsOffBit) != 0;
 }
 
+// The inquiry and the drive table: a ConfigureResult, with the drive's strings and kind
+// when it is CONFIGURE_OK.
 int identify(const ScsiAddress* a, char* vendor, char* product, DriveKind* kind) {
     uint8_t inquiry[kInquiryLength];
     const int unanswered = aspi_unanswered_requests();
