@@ -1,6 +1,7 @@
 #include "cassette.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -146,6 +147,9 @@ int cassette_open(const char* path, bool write_protect, Cassette* cassette, Driv
         *error = "cassette " + cassette->path + " is not a regular file";
         return -1;
     }
+    // A shared lock, as a cassette in a drive is taken: a job that would write its output
+    // over this file finds it in use, instead of cutting the tape under the drive.
+    flock(file->fd, LOCK_SH | LOCK_NB);
     cassette->file_bytes = cassette->tape.frames * kFrameBytes + cassette->tape.partial_bytes;
     if (cassette->tape.partial_bytes != 0) {
         fprintf(stderr,

@@ -14,6 +14,9 @@
 // nothing more to either file. (A file that keeps another hard link while its name is
 // given to another file goes unnoticed.)
 //
+// The drive holds a shared lock (flock) on the cassette file: a program that writes a file
+// only under an exclusive lock cannot overwrite a cassette in a drive.
+//
 // State file "<cassette>.state": what the drive remembers of the cassette between runs,
 // in the profile-file form. While the drive holds the cassette the file is one
 // fixed-size record mapped into memory and brought up to date with every change, so that

@@ -29,6 +29,10 @@ struct JobState {
     // drive identification: 1 for an SDT-9000 family drive
     int32_t input_drive_kind;
     int32_t output_drive_kind;
+    // 1 once preparation has begun to switch the drive to audio mode: the release sets
+    // such a drive back, however the run ends after that
+    int32_t input_audio_mode;
+    int32_t output_audio_mode;
     int32_t blank_frames;
     uint32_t program_time_raw;  // BCD h:m:s:f, hours in bits 31-24
     int32_t program_time_pno;

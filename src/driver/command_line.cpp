@@ -146,8 +146,17 @@ int scan_keywords(int argc, char** argv, JobState* job) {
     return file_name_position;
 }
 
+// A forgotten file name would take the next keyword in its place ("/TERVANO /INPUTID 0:4"
+// writes "/INPUTID1.wav" at the root of the file system).
+bool is_keyword(const char* argument) {
+    for (const Keyword& keyword : kKeywords) {
+        if (matches_word(argument, keyword.text)) return true;
+    }
+    return false;
+}
+
 int take_file_name(int argc, char** argv, int position, JobState* job) {
-    if (position >= argc - 1) {
+    if (position >= argc - 1 || is_keyword(argv[position + 1])) {
         printf("No filename entered\n");
         return PARSE_NO_FILE_NAME;
     }
@@ -163,7 +172,7 @@ int take_file_name(int argc, char** argv, int position, JobState* job) {
 }
 
 int take_input_image(int argc, char** argv, int position, JobState* job) {
-    if (position >= argc - 1) {
+    if (position >= argc - 1 || is_keyword(argv[position + 1])) {
         printf("No image file entered\n");
         return PARSE_BAD;
     }

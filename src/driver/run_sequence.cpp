@@ -53,8 +53,19 @@ int exit_code_of_job(int job_result, int stop_signal) {
     return job_result == 0 ? EXIT_OK : EXIT_JOB_ENDED_EARLY;
 }
 
+// A stop signal before the job ends the run in order: the drives switched to audio mode
+// so far are released, and the exit code is the one the signal would have given.
+bool stopped_before_job(JobState* job, int* code) {
+    const int stop_signal = keyboard_stop_requested();
+    if (stop_signal == 0) return false;
+    printf("\nStopped by %s before the job began\n", keyboard_signal_name(stop_signal));
+    close_drives(job);
+    *code = 128 + stop_signal;
+    return true;
+}
+
 // Loads the provider and prepares, rewinds and settles the drives the command line names:
-// EXIT_OK or the exit code of the failure. An image read in place of the input drive
+// EXIT_OK or the exit code that ends the run. An image read in place of the input drive
 // needs none of this, and a run with no drive at all never loads a provider.
 int prepare_drives(JobState* job) {
     if (!job->input_id_given && !job->output_id_given) return EXIT_OK;
@@ -62,32 +73,44 @@ int prepare_drives(JobState* job) {
         printf("No ASPI drivers found\n");
         return EXIT_NO_ASPI;
     }
-    if (configure_drives(job) != 0) {
+    const int configured = configure_drives(job);
+    int code = EXIT_OK;
+    if (configured != CONFIGURE_OK && configured != CONFIGURE_STOPPED) {
         printf("Drive didn't initialize\n");
         return EXIT_DRIVE_NOT_READY;
     }
+    if (stopped_before_job(job, &code)) return code;
     rewind_drives(job);
-    platform_sleep_ms(kSettleMs);
-    return EXIT_OK;
+    if (!stopped_before_job(job, &code)) platform_sleep_ms(kSettleMs);
+    return code;
 }
 
-// Steps 6 to 14 of the run, with the input open.
-int run_with_input(JobState* job, ParamBlock* params, FrameSource* source) {
-    if (check_job_output(job) != 0) return EXIT_JOB_FAILED;
-    const int prepared = prepare_drives(job);
-    if (prepared != EXIT_OK) return prepared;
-    if (job->seek && frame_source_seek(source) != 0) printf("Drive didn't complete seek\n");
+// Steps 7 to 14 of the run, with the input open and the stop signals taken.
+int run_prepared_job(JobState* job, ParamBlock* params, FrameSource* source) {
+    int code = prepare_drives(job);
+    if (code != EXIT_OK) return code;
+    if (job->seek && frame_source_seek(source) != 0 && !keyboard_stop_requested()) {
+        printf("Drive didn't complete seek\n");
+    }
+    if (stopped_before_job(job, &code)) return code;
     build_lp_tables();
 
     // An image is read faster than a terminal can show a line per frame.
     status_line_limit(frame_source_is_image(source) && console_is_terminal());
-    keyboard_begin();
     int job_result = run_job(job, params, source);
     const int stop_signal = keyboard_stop_signal();
-    keyboard_end();
-
     close_drives(job);
     return exit_code_of_job(job_result, stop_signal);
+}
+
+// Steps 6 to 14 of the run. From the drive preparation on, Ctrl-C, SIGTERM and SIGHUP stop
+// the run in order, and the terminal is put back on every way out.
+int run_with_input(JobState* job, ParamBlock* params, FrameSource* source) {
+    if (check_job_output(job) != 0) return EXIT_JOB_FAILED;
+    keyboard_begin();
+    const int code = run_prepared_job(job, params, source);
+    keyboard_end();
+    return code;
 }
 
 // Steps 4 to 14 of the run; the caller owns the records and unloads ASPI. An input image
@@ -113,6 +136,7 @@ int run_with_records(int argc, char** argv, JobState* job, ParamBlock* params) {
 int run_tervano(int argc, char** argv) {
     // Step lines without a line end ("waiting ... for tape to mount...") and the status
     // line rewritten per frame must show at once on a terminal.
+    console_fill_closed_descriptors();
     console_unbuffer_if_terminal();
     auto* job = static_cast<JobState*>(calloc(1, sizeof(JobState)));
     if (!job) {

@@ -146,3 +146,7 @@ void frame_source_wait_ready(const FrameSource* source, uint32_t timeout_ms) {
 bool frame_source_is_image(const FrameSource* source) {
     return source->image;
 }
+
+bool frame_source_reads_on(const JobState* job, ScsiStatus status) {
+    return job->stop_at_eot && scsi_frame_damaged(status);
+}

@@ -45,5 +45,9 @@ int frame_source_seek(FrameSource* source);
 // After the lead-in: the drive is given time to become ready; an image always is.
 void frame_source_wait_ready(const FrameSource* source, uint32_t timeout_ms);
 
+// /STOPEOT reads on past a damaged frame, as over blank tape; any other failed read ends
+// a job.
+bool frame_source_reads_on(const JobState* job, ScsiStatus status);
+
 // True when the input is an image file, which the job reads faster than a console shows.
 bool frame_source_is_image(const FrameSource* source);

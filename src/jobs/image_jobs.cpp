@@ -39,7 +39,8 @@ struct Copy {
     FILE* image;          // the image written or read, nullptr for a tape copy
     char name[kImageNameSize];
     uint64_t frames_stored;
-    bool stop;  // ESC; kept apart from end_reached, which /STOPEOT clears per frame
+    long image_bytes;  // the image's whole frames when it was opened, in bytes
+    bool stop;         // ESC; kept apart from end_reached, which /STOPEOT clears per frame
     TransferLog log;
 };
 
@@ -104,7 +105,7 @@ bool read_failed(Copy& c, ScsiStatus status, const char* line) {
         log_end(&c.log, END_RECORDING);
         return false;
     }
-    if (!c.job->stop_at_eot) {
+    if (!frame_source_reads_on(c.job, status)) {
         log_read_error(&c.log, status);
         return false;
     }
@@ -112,13 +113,19 @@ bool read_failed(Copy& c, ScsiStatus status, const char* line) {
     return true;
 }
 
-// The first frame only brings the subcode reader up to date before the output opens;
-// it is stored first.
+// The first good frame brings the subcode reader up to date before the output opens; it
+// is stored first. /STOPEOT reads past damaged frames before it, as after it.
 bool probe_input(Copy& c, AudioFrame* frame) {
     JobState* job = c.job;
-    if (!scsi_ok(read_tape_frame(c, frame))) {
-        printf("read audio block failed\n");
-        return false;
+    for (;;) {
+        const ScsiStatus status = read_tape_frame(c, frame);
+        if (scsi_ok(status)) break;
+        if (!frame_source_reads_on(job, status)) {
+            printf("read audio block failed\n");
+            return false;
+        }
+        print_line("read audio block failed: %.8x\n", status);
+        log_left_out(c);
     }
     take_subcode(frame, job);
     job->end_reached = 0;
@@ -205,11 +212,12 @@ bool copy_image_to_tape(Copy& c) {
         poll_esc(c);
         memset(&frame, 0, sizeof frame);
         if (fread(&frame, 1, kFrameBytes, c.image) != static_cast<size_t>(kFrameBytes)) {
-            if (!ferror(c.image)) {
+            // An image that ends before the length it had when opened was cut short.
+            if (!ferror(c.image) && ftell(c.image) >= c.image_bytes) {
                 log_end(&c.log, END_IMAGE_END);
                 return true;
             }
-            const int error = errno;
+            const int error = ferror(c.image) ? errno : ENODATA;
             print_line("Reading %s failed: %s\n", c.name, strerror(error));
             log_end(&c.log, END_READ_ERROR, strerror(error));
             return c.frames_stored > 0;
@@ -224,26 +232,29 @@ bool copy_image_to_tape(Copy& c) {
     return true;
 }
 
-// Prints the job's heading with the image name, then opens the image; false (with the
-// message) when it cannot be opened, or is a folder.
-bool open_image(Copy& c, const char* heading, const char* mode) {
+// Prints the job's heading with the image name, then opens the image to be read, or
+// created; false (with the message and the reason) when it cannot be opened, or is a
+// folder.
+bool open_image(Copy& c, const char* heading, bool create) {
     image_name(c.job, c.name);
     printf(heading, c.name);
-    c.image = fopen(c.name, mode);
+    c.image = create ? file_create_locked(c.name) : fopen(c.name, "rb");
+    int error = errno;
     if (c.image && file_is_folder(c.image)) {
         fclose(c.image);
         c.image = nullptr;
+        error = EISDIR;
     }
-    if (!c.image) printf("Cannot open %s\n", c.name);
+    if (!c.image) printf("Cannot open %s: %s\n", c.name, file_error_text(error));
     return c.image != nullptr;
 }
 
 // The summary closes every job; the reading jobs also leave their records.
 int finish(Copy& c, const std::string& records_base) {
     log_finish(&c.log);
-    if (!records_base.empty()) write_transfer_records(c.log, records_base);
+    const bool records = records_base.empty() || write_transfer_records(c.log, records_base);
     print_line("%s", log_summary(c.log).c_str());
-    return log_ended_on_error(c.log) ? kJobEndedEarly : 0;
+    return log_ended_on_error(c.log) || !records ? kJobEndedEarly : 0;
 }
 
 // A tape copy has no file to name its records after: they go to the current folder,
@@ -266,7 +277,7 @@ int dat_to_img(JobState* job, FrameSource* source) {
     reset_live_status(job);
     AudioFrame frame;
     if (!probe_input(c, &frame)) return 1;
-    if (!open_image(c, "Saving DAT tape in IMG file:%s\n", "w+b")) return 1;
+    if (!open_image(c, "Saving DAT tape in IMG file:%s\n", true)) return 1;
     log_file_opened(&c.log, c.name);
     log_hash_files_as_written(&c.log);
     // Unbuffered, so that a failed write is seen at the frame it hit.
@@ -290,7 +301,10 @@ int img_to_dat(JobState* job) {
     log_begin(&c.log, "IMG2DAT", nullptr, job);
     reset_live_status(job);
     // The job only reads the image, and archived images are often read-only.
-    if (!open_image(c, "Copying IMG file: %s to DAT tape\n", "rb")) return 1;
+    if (!open_image(c, "Copying IMG file: %s to DAT tape\n", false)) return 1;
+    fseek(c.image, 0, SEEK_END);  // a length that cannot be told is 0: no cut is seen
+    c.image_bytes = ftell(c.image) / kFrameBytes * kFrameBytes;
+    rewind(c.image);
     job->end_reached = 0;
     const bool started = copy_image_to_tape(c);
     fclose(c.image);

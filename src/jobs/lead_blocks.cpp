@@ -15,6 +15,8 @@ constexpr uint8_t kLeadOutMarker = 0xEE;
 constexpr uint8_t kNoTimeByte = 0xAA;
 constexpr int kRateCode32k = 2;
 constexpr int kQuantizationLongPlay = 1;
+constexpr int kFrameMs = 30;          // 1440 pairs at 48 kHz, 1323 at 44.1, 960 at 32
+constexpr int kLongPlayFrameMs = 60;  // 1920 pairs at 32 kHz
 
 SubcodePack& pack(int k) {
     return write_template.packs[k - 1];
@@ -75,9 +77,22 @@ int64_t silence_frame_count(int seconds) {
     return template_in_long_play() ? frames / 2 : frames;
 }
 
+// Every frame of a recording goes through write_template_frame.
+TapeWritten g_written;
+
 ScsiStatus write_template_frame(int ha, int id, int lun) {
-    return scsi_write_block(ha, id, lun, reinterpret_cast<const uint8_t*>(&write_template),
-                            kFrameBytes);
+    const ScsiStatus status = scsi_write_block(
+        ha, id, lun, reinterpret_cast<const uint8_t*>(&write_template), kFrameBytes);
+    if (status != 0) return status;
+    g_written.frames++;
+    g_written.ms += template_in_long_play() ? kLongPlayFrameMs : kFrameMs;
+    return 0;
+}
+
+TapeWritten template_frames_written(bool reset) {
+    const TapeWritten written = g_written;
+    if (reset) g_written = TapeWritten{};
+    return written;
 }
 
 ScsiStatus write_lead_in(int ha, int id, int lun) {

@@ -24,5 +24,12 @@ ScsiStatus write_lead_out(int ha, int id, int lun);
 
 // Sends the template as one frame: 0, or the ScsiStatus of the failed write.
 ScsiStatus write_template_frame(int ha, int id, int lun);
+// The frames write_template_frame put on the tape since the count was last reset, and
+// how long they play.
+struct TapeWritten {
+    uint64_t frames;
+    uint64_t ms;
+};
+TapeWritten template_frames_written(bool reset);
 // The template is at 32 kHz with 12-bit long-play quantization.
 bool template_in_long_play();

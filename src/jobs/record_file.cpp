@@ -197,7 +197,7 @@ bool output_drive_usable(const ScsiAddress& output) {
 
 RecordResult record_file(const char* name, int number, const CueSettings& settings,
                          const ScsiAddress& output) {
-    RecordResult result{RECORD_DONE, 0, false};
+    RecordResult result{RECORD_DONE, 0, false, 0};
     // The file's conversion is named on its own line, before anything of it is recorded.
     const std::string notes = input_examine(name);
     printf("File: %s%s\n", name, input_conversion().c_str());
@@ -222,5 +222,6 @@ RecordResult record_file(const char* name, int number, const CueSettings& settin
     result.last_key = r.last_key;
     if (status == 0) status = write_intertrack_silence(r);
     if (status != 0) result.outcome = RECORD_WRITE_FAILED;
+    result.failure = status;
     return result;
 }

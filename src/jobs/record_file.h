@@ -4,6 +4,7 @@
 // the inter-track silence after it.
 
 #include "core/job_state.h"
+#include "scsi/aspi_transport.h"
 
 // The recording settings of a cue file; all 0 / off until the cue file is read.
 struct CueSettings {
@@ -25,8 +26,9 @@ enum RecordOutcome {
 
 struct RecordResult {
     RecordOutcome outcome;
-    int last_key;     // the last key read while recording the file, 0 when none
-    bool not_opened;  // the file could not be opened: no program frame was written
+    int last_key;        // the last key read while recording the file, 0 when none
+    bool not_opened;     // the file could not be opened: no program frame was written
+    ScsiStatus failure;  // of the write that failed (RECORD_WRITE_FAILED)
 };
 
 // Records `name` as program number `number` (1-799).

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/clock.h"
+#include "platform/keyboard.h"
 #include "scsi/aspi_transport.h"
 #include "scsi/tape_commands.h"
 
@@ -165,6 +166,11 @@ int seek_tape(const ScsiAddress* address, const JobState* job) {
     poll_position(address, job, &watch, false);
     watch.last_change_ms = watch.last_poll_ms;
     while (watch.status == 0 && !watch.reached && !drive_ready(address)) {
+        // The run stops in order; the drive's own winding is not waited for.
+        if (keyboard_stop_requested()) {
+            printf("\n");
+            return -1;
+        }
         platform_sleep_ms(kPollIntervalMs);
         poll_position(address, job, &watch, true);
         if (watch.status == kStatusEndOfData) break;

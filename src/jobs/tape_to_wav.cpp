@@ -43,6 +43,9 @@ constexpr char kSpinner[] = "|/-\\";
 // Tests only: lowers the PCM bytes one file takes, so that the split shows without 4 GiB.
 constexpr char kDataLimitVariable[] = "TERVANO_WAV_DATA_LIMIT";
 
+constexpr char kAudioDeviceHint[] =
+    "TERVANO_AUDIO_DEVICE names the ALSA device to play on (aplay -L lists them)";
+
 // The base name, a track number of up to ten digits and ".wav".
 constexpr int kWavNameSize = kFileNameSize + 16;
 
@@ -78,6 +81,7 @@ struct Extraction {
     // after every frame.
     bool stop;
     bool started;  // the first track has been opened
+    bool playback_failed;
     TransferLog log;
 };
 
@@ -143,9 +147,10 @@ bool rate_blip(Extraction& x) {
     return false;
 }
 
-// A failed read ends the job; with /STOPEOT it does not (read_subcode clears end_reached
-// again and the frame holds zeros), unless the drive says
-// the recorded data or the medium has ended, where reading on would fail for ever.
+// A failed read ends the job; with /STOPEOT a damaged frame does not (read_subcode clears
+// end_reached again and the frame holds zeros). The end of the recorded data or of the
+// medium ends it, where reading on would fail for ever, and so does a drive that fails
+// in any other way (not ready, gone, not answering).
 void read_next_frame(Extraction& x) {
     const ScsiStatus status = take_frame(x);
     x.frame_unreadable = false;
@@ -156,7 +161,7 @@ void read_next_frame(Extraction& x) {
         if (scsi_tape_exhausted(status)) {
             log_end(&x.log, END_RECORDING);
             x.stop = true;
-        } else if (!x.job->stop_at_eot) {
+        } else if (!frame_source_reads_on(x.job, status)) {
             log_read_error(&x.log, status);
             x.stop = true;
         } else {
@@ -167,28 +172,34 @@ void read_next_frame(Extraction& x) {
     x.frame_start_id = x.job->new_start_id != 0;
 }
 
+// With /STOPEOT a damaged first frame is read past like any other: it is the track's first
+// frame, in silence.
 bool probe_tape(Extraction& x) {
-    if (!scsi_ok(read_from_source(x, &x.frame))) {
+    const ScsiStatus status = read_from_source(x, &x.frame);
+    if (!scsi_ok(status) && !frame_source_reads_on(x.job, status)) {
         printf("first read audio block failed\n");
         return false;
     }
+    x.frame_unreadable = !scsi_ok(status);
+    if (x.frame_unreadable) print_line("first read audio block failed: %x\n", status);
     take_subcode(&x.frame, x.job);
     return true;
 }
 
 // After a rewind the tape starts with frames that carry no subcode; the first frame
-// that has some opens track 1.
+// that has some opens track 1. /STOPEOT reads past a damaged frame here too.
 bool scan_past_lead_in(Extraction& x) {
     for (uint32_t n = 0; x.job->no_subcode == 1; ++n) {
         ScsiStatus status = read_from_source(x, &x.frame);
         if (!scsi_ok(status)) {
             printf("leadin read audio block failed: 0x%.8x\n", status);
-            return false;
+            if (!frame_source_reads_on(x.job, status)) return false;
         }
         take_subcode(&x.frame, x.job);
         printf(" - scanning past lead-in: %c \r", kSpinner[(n / 2) % 4]);
     }
     printf(" - scanning past lead-in: done        \n");
+    x.frame_unreadable = false;
     return true;
 }
 
@@ -272,11 +283,11 @@ bool open_wav_file(Extraction& x) {
     status_line_flush();
     printf("\n - saving audio track# %d in file:%s              \n", x.track_number, x.name);
     status_line_closed();
-    x.file = fopen(x.name, "w+b");
+    x.file = file_create_locked(x.name);
     if (!x.file) {
-        const int error = errno;
-        printf("Cannot open %s\n", x.name);
-        log_end(&x.log, END_WRITE_ERROR, std::string(x.name) + ": " + strerror(error));
+        const char* reason = file_error_text(errno);
+        printf("Cannot open %s: %s\n", x.name, reason);
+        log_end(&x.log, END_WRITE_ERROR, std::string(x.name) + ": " + reason);
         return false;
     }
     log_file_opened(&x.log, x.name);
@@ -313,12 +324,31 @@ bool open_playback(Extraction& x) {
     buffer_size = kPlaybackBufferBytes;
     int result = wave_out_init(x.rate_hz);
     if (result != 0) {
+        char why[200];
+        wave_out_error_text(why, sizeof why);
+        // A device that cannot be opened at all is most often the wrong one.
+        if (result == -2) print_line("%s; %s\n", why, kAudioDeviceHint);
         print_line("wave out init failed: %d\n", result);
         wave_out_wrapup(1);
-        log_end(&x.log, END_PLAYBACK_ERROR, "wave out init failed: " + std::to_string(result));
+        log_end(
+            &x.log, END_PLAYBACK_ERROR,
+            result == -2 ? std::string(why) : "wave out init failed: " + std::to_string(result));
         return false;
     }
     return true;
+}
+
+// The device lost audio it was given (it failed, or took none in time): the job ends
+// early rather than go on in silence. False then.
+bool playback_intact(Extraction& x) {
+    if (x.playback_failed || !wave_out_lost_audio()) return !x.playback_failed;
+    x.playback_failed = true;
+    char why[200];
+    wave_out_error_text(why, sizeof why);
+    print_line("Playback failed: %s\n", why);
+    log_end(&x.log, END_PLAYBACK_ERROR, why);
+    x.stop = true;
+    return false;
 }
 
 // The last partial buffer of a track is sent, completed with silence, so that every
@@ -330,6 +360,7 @@ void close_playback(Extraction& x) {
         x.params->flush_staged = 0;
     }
     wave_out_wrapup(0);
+    playback_intact(x);
 }
 
 // A rate blip that opens a track (it carried a start ID) leaves the track's format as
@@ -448,7 +479,7 @@ void log_stored_frame(Extraction& x, int bytes, bool repaired) {
 bool store_pcm(Extraction& x, int bytes) {
     if (x.playback) {
         output_waveout(x.pcm, static_cast<uint32_t>(bytes), x.params);
-        return true;
+        return playback_intact(x);
     }
     // Only whole frames count; the close cuts off a partial one.
     if (fwrite(x.pcm, static_cast<size_t>(bytes), 1, x.file) == 1) {
@@ -584,7 +615,7 @@ int tape_to_wav(JobState* job, ParamBlock* params, FrameSource* source) {
     if (extract_tracks(x) != 0) return 1;
 
     log_finish(&x.log);
-    if (!x.playback) write_transfer_records(x.log, job->file_name);
+    const bool records = x.playback || write_transfer_records(x.log, job->file_name);
     print_line("%s", log_summary(x.log).c_str());
-    return log_ended_on_error(x.log) ? kJobEndedEarly : 0;
+    return log_ended_on_error(x.log) || !records ? kJobEndedEarly : 0;
 }

@@ -1,7 +1,5 @@
 #include "jobs/transfer_log.h"
 
-#include <signal.h>
-
 #include <cstdio>
 #include <cstring>
 
@@ -81,19 +79,6 @@ void note_damage(TransferLog* log, const FrameFacts& f, bool stored) {
     if (track < 0) return;
     log->tracks[track].damaged++;
     if (f.repaired) log->tracks[track].repaired++;
-}
-
-const char* signal_name(int sig) {
-    switch (sig) {
-        case SIGINT:
-            return "SIGINT";
-        case SIGTERM:
-            return "SIGTERM";
-        case SIGHUP:
-            return "SIGHUP";
-        default:
-            return "a signal";
-    }
 }
 
 std::string plural(uint64_t count, const char* noun) {
@@ -233,7 +218,7 @@ void log_stop_key(TransferLog* log) {
     if (sig == 0) {
         log_end(log, END_ESC);
     } else {
-        log_end(log, END_SIGNAL, signal_name(sig));
+        log_end(log, END_SIGNAL, keyboard_signal_name(sig));
     }
 }
 

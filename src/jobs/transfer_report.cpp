@@ -136,20 +136,22 @@ int write_checksums(const TransferLog& log, const std::string& path) {
     return finish_file(out);
 }
 
-void report_failure(const std::string& path, int error) {
+// True when the record was written.
+bool report_failure(const std::string& path, int error) {
     if (error) print_line("Cannot write %s: %s\n", path.c_str(), strerror(error));
+    return error == 0;
 }
 
 }  // namespace
 
-void write_transfer_records(const TransferLog& log, const std::string& base) {
+bool write_transfer_records(const TransferLog& log, const std::string& base) {
     const std::string summary = log_summary(log);
     const std::string report = base + ".report.txt";
-    report_failure(report, write_report(log, report, summary));
+    bool written = report_failure(report, write_report(log, report, summary));
     if (!log.files.empty()) {
         const std::string sums = base + ".md5";
-        report_failure(sums, write_checksums(log, sums));
+        written = report_failure(sums, write_checksums(log, sums)) && written;
     }
     const std::string picture = base + ".timeline.svg";
-    report_failure(picture, write_timeline_svg(log, picture, summary));
+    return report_failure(picture, write_timeline_svg(log, picture, summary)) && written;
 }

@@ -34,8 +34,10 @@
 #include "jobs/jobs.h"
 #include "jobs/lead_blocks.h"
 #include "jobs/record_file.h"
+#include "jobs/transfer_log.h"
 #include "platform/dynamic_library.h"
 #include "platform/keyboard.h"
+#include "scsi/sense_text.h"
 
 namespace {
 
@@ -156,31 +158,40 @@ bool positioning_error(ScsiStatus status) {
     return (status & 0xFFFFFF) == kSequentialPositioningError;
 }
 
-// 0 when the lead-in is on the tape; else reported here.
-bool lead_in_written(const ScsiAddress& o) {
+// What a recording put on the tape, and what ended it, for its closing line.
+struct Recorded {
+    int files;           // recorded, in whole or in part
+    int not_opened;      // listed files that could not be opened
+    bool cut_short;      // the list went on past the highest program number
+    bool stopped;        // ESC (a stop signal comes as ESC)
+    ScsiStatus failure;  // of the write that failed, 0 when none did
+};
+
+// 0 when the lead-in is on the tape; else the failed write's status, reported here.
+ScsiStatus write_lead_in_retried(const ScsiAddress& o) {
     ScsiStatus status = write_lead_in(o.adapter, o.target, o.lun);
     if (positioning_error(status)) {
         printf("Tape positioning error.. trying again...");
         status = write_lead_in(o.adapter, o.target, o.lun);
     }
-    if (status == 0) return true;
+    if (status == 0) return 0;
     if ((status & 0xFFFF) == kWriteProtected) {
         printf("Tape write protect error\n");
     } else {
         printf("Tape write error %x\n", status);
     }
-    return false;
+    return status;
 }
 
-// A silence retried once on a sequential positioning error; true when it was written.
-bool silence_written(ScsiStatus (*write)(int, int, int, int), const ScsiAddress& o, int seconds,
-                     const char* retry_line) {
+// A silence retried once on a sequential positioning error; 0 or the failed write's status.
+ScsiStatus write_silence_retried(ScsiStatus (*write)(int, int, int, int), const ScsiAddress& o,
+                                 int seconds, const char* retry_line) {
     ScsiStatus status = write(o.adapter, o.target, o.lun, seconds);
     if (positioning_error(status)) {
         printf("%s", retry_line);
         status = write(o.adapter, o.target, o.lun, seconds);
     }
-    return status == 0;
+    return status;
 }
 
 // The lead-in silence takes the format of the first file.
@@ -191,55 +202,77 @@ void take_first_file_format(const std::string& first, const CueSettings& setting
         static_cast<uint8_t>((write_template.format[1] & 0x3F) | (long_play ? 0x40 : 0x00));
 }
 
-struct ListResult {
-    int outcome;     // 0, 1 (drive unusable) or kJobEndedEarly (a frame write failed)
-    int not_opened;  // files that could not be opened
-    bool cut_short;  // the list went on past the highest program number
-};
-
-ListResult record_list(const CueFile& cue, const CueSettings& settings, std::string name,
-                       const ScsiAddress& output) {
-    ListResult list{0, 0, false};
+// 0, 1 (the drive is not usable) or kJobEndedEarly (a frame write failed).
+int record_list(const CueFile& cue, const CueSettings& settings, std::string name,
+                const ScsiAddress& output, Recorded* recorded) {
     for (int number = 1;; ++number) {
         RecordResult file = record_file(name.c_str(), number, settings, output);
-        if (file.outcome == RECORD_DRIVE_UNUSABLE) return ListResult{1, list.not_opened, false};
-        if (file.outcome == RECORD_WRITE_FAILED) {
-            return ListResult{kJobEndedEarly, list.not_opened, false};
-        }
-        if (file.not_opened) ++list.not_opened;
+        if (file.outcome == RECORD_DRIVE_UNUSABLE) return 1;
+        recorded->files += file.not_opened ? 0 : 1;
+        recorded->failure = file.failure;
+        if (file.outcome == RECORD_WRITE_FAILED) return kJobEndedEarly;
+        if (file.not_opened) ++recorded->not_opened;
         printf("\n");
         name = read_file_entry(cue, number + 1, "NONE");
-        if (file.last_key == kKeyEsc || name == "NONE") return list;
+        recorded->stopped = file.last_key == kKeyEsc;
+        if (recorded->stopped || name == "NONE") return 0;
         if (number + 1 > kHighestProgramNumber) {
             printf("FILE_%.3d and after not recorded: program numbers end at %d\n", number + 1,
                    kHighestProgramNumber);
-            list.cut_short = true;
-            return list;
+            recorded->cut_short = true;
+            return 0;
         }
     }
 }
 
+// The silences and the lead-out are written whatever went before, unless a frame write
+// failed: the tape may be full. The failure of a silence or the lead-out is the last one.
 int record_cue(const CueFile& cue, const CueSettings& settings, const std::string& first,
-               const ScsiAddress& o) {
-    if (!lead_in_written(o)) return 1;
+               const ScsiAddress& o, Recorded* recorded) {
+    recorded->failure = write_lead_in_retried(o);
+    if (recorded->failure != 0) return 1;
     take_first_file_format(first, settings);
-    bool failed = false;
+    ScsiStatus failed = 0;
     if (settings.leadin_silence > 0) {
-        failed |= !silence_written(write_lead_in_silence, o, settings.leadin_silence,
-                                   "... trying again...");
+        failed = write_silence_retried(write_lead_in_silence, o, settings.leadin_silence,
+                                       "... trying again...");
     }
     printf("\n");
-    ListResult list = record_list(cue, settings, first, o);
-    if (list.outcome != 0) return list.outcome;
+    const int outcome = record_list(cue, settings, first, o, recorded);
+    if (outcome != 0) return outcome;
     printf("\n");
     if (settings.leadout_silence > 0) {
-        failed |= !silence_written(write_lead_out_silence, o, settings.leadout_silence,
-                                   ".. trying again...");
+        const ScsiStatus status = write_silence_retried(
+            write_lead_out_silence, o, settings.leadout_silence, ".. trying again...");
+        if (status != 0) failed = status;
     }
-    failed |= write_lead_out(o.adapter, o.target, o.lun) != 0;
+    const ScsiStatus lead_out = write_lead_out(o.adapter, o.target, o.lun);
+    if (lead_out != 0) failed = lead_out;
     printf("\n");
-    if (list.not_opened > 0) printf("%d listed file(s) could not be opened\n", list.not_opened);
-    return failed || list.not_opened > 0 || list.cut_short ? kJobEndedEarly : 0;
+    recorded->failure = failed;
+    if (recorded->not_opened > 0) {
+        printf("%d listed file(s) could not be opened\n", recorded->not_opened);
+    }
+    return failed || recorded->not_opened > 0 || recorded->cut_short ? kJobEndedEarly : 0;
+}
+
+// "Done: 2 files, 1234 frames written to tape (00:00:37); ended at the end of the list\n"
+void print_recorded(const Recorded& recorded) {
+    const TapeWritten written = template_frames_written(false);
+    const unsigned long long frames = written.frames;
+    printf("Done: %d file%s, %llu frame%s written to tape (%s); ended ", recorded.files,
+           recorded.files == 1 ? "" : "s", frames, frames == 1 ? "" : "s",
+           format_duration(written.ms, false).c_str());
+    char words[96];
+    if (recorded.failure != 0) {
+        scsi_status_words(recorded.failure, words, sizeof words);
+        printf("at a write error: %s\n", words);
+    } else if (recorded.stopped) {
+        const int sig = keyboard_stop_signal();
+        printf("by %s\n", sig ? keyboard_signal_name(sig) : "ESC");
+    } else {
+        printf("at the end of the list\n");
+    }
 }
 
 // The cue file, or false after saying why there is none.
@@ -273,5 +306,9 @@ int wav_to_dat(JobState* job) {
     }
     // Checked before the lead-in too: a lead-in must never go to a disk.
     if (!output_drive_usable(job->output)) return 1;
-    return record_cue(cue, settings, first, job->output);
+    Recorded recorded{};
+    template_frames_written(true);
+    const int result = record_cue(cue, settings, first, job->output, &recorded);
+    print_recorded(recorded);
+    return result;
 }

@@ -54,7 +54,11 @@ void real_sleep_ms(uint32_t ms) {
     }
 }
 
-const PlatformClock kRealClock{real_now_ms, real_sleep_ms};
+uint32_t unscaled_now_ms() {
+    return static_cast<uint32_t>(monotonic_ms());
+}
+
+const PlatformClock kRealClock{real_now_ms, real_sleep_ms, unscaled_now_ms};
 const PlatformClock* g_clock = &kRealClock;
 
 }  // namespace
@@ -64,6 +68,9 @@ uint32_t platform_now_ms() {
 }
 void platform_sleep_ms(uint32_t ms) {
     g_clock->sleep_ms(ms);
+}
+uint32_t platform_device_now_ms() {
+    return g_clock->device_now_ms ? g_clock->device_now_ms() : g_clock->now_ms();
 }
 uint32_t platform_now_seconds() {
     return g_clock->now_ms() / 1000u;

@@ -6,10 +6,16 @@
 struct PlatformClock {
     uint32_t (*now_ms)();  // milliseconds, wrapping like timeGetTime
     void (*sleep_ms)(uint32_t ms);
+    uint32_t (*device_now_ms)() = nullptr;  // optional: now_ms when absent
 };
 
 uint32_t platform_now_ms();
 void platform_sleep_ms(uint32_t ms);
+// The time of a device that runs at its own real pace, such as the audio device: how long
+// it has been given is measured on this clock, which TERVANO_TIME_SCALE does not speed
+// up (a scaled 15 seconds would let a device that is merely not scheduled for 15 ms
+// count as stuck). A test clock without its own device time stands for both.
+uint32_t platform_device_now_ms();
 // Whole seconds of the same clock.
 uint32_t platform_now_seconds();
 // Real milliseconds that ms of the program's clock take: fewer under TERVANO_TIME_SCALE.

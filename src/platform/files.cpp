@@ -1,6 +1,8 @@
 #include "platform/files.h"
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,6 +21,30 @@ int folder_writable(const char* path) {
     close(fd);
     unlink(probe.c_str());
     return 0;
+}
+
+// The lock is taken before anything is cut; a device such as /dev/full has nothing to cut.
+FILE* file_create_locked(const char* path) {
+    const int fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) return nullptr;
+    struct stat info {};
+    int error = 0;
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        error = errno == EWOULDBLOCK ? EBUSY : errno;
+    } else if (fstat(fd, &info) != 0 || (S_ISREG(info.st_mode) && ftruncate(fd, 0) != 0)) {
+        error = errno;
+    }
+    FILE* file = error == 0 ? fdopen(fd, "w+b") : nullptr;
+    if (!file) {
+        if (error == 0) error = errno;
+        close(fd);
+        errno = error;
+    }
+    return file;
+}
+
+const char* file_error_text(int error) {
+    return error == EBUSY ? "in use by a drive (its cassette) or by another job" : strerror(error);
 }
 
 int file_cut(FILE* file, uint64_t length) {

@@ -12,6 +12,14 @@
 // all show.
 int folder_writable(const char* path);
 
+// Opens a file for writing from its start, as fopen with "w+b" does, unless another open of
+// it holds a lock: a drive's cassette, or the file another job is writing. Then nullptr
+// with errno EBUSY. The lock taken here lasts while the file is open.
+FILE* file_create_locked(const char* path);
+
+// strerror, with words for the EBUSY of file_create_locked.
+const char* file_error_text(int error);
+
 // Cuts an open file to `length` bytes: 0, or the errno value.
 int file_cut(FILE* file, uint64_t length);
 

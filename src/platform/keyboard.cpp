@@ -245,3 +245,21 @@ const KeySource* keyboard_set_source(const KeySource* source) {
 int keyboard_stop_signal() {
     return taken_signal;
 }
+
+int keyboard_stop_requested() {
+    if (esc_pending && pending_signal != 0) return pending_signal;
+    return taken_signal;
+}
+
+const char* keyboard_signal_name(int sig) {
+    switch (sig) {
+        case SIGINT:
+            return "SIGINT";
+        case SIGTERM:
+            return "SIGTERM";
+        case SIGHUP:
+            return "SIGHUP";
+        default:
+            return "a signal";
+    }
+}

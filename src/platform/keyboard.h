@@ -16,6 +16,14 @@ int read_key();     // one key, without echo; -1 when none
 // keyboard_begin, 0 when none: a job ended by it exits as the shell would report it.
 int keyboard_stop_signal();
 
+// The stop signal that has arrived since keyboard_begin, taken by a job or not, 0 when
+// none: the waits before a job (the tape mount, the seek) end on it, and the run stops
+// there in order.
+int keyboard_stop_requested();
+
+// "SIGINT", "SIGTERM", "SIGHUP", or "a signal" for any other number.
+const char* keyboard_signal_name(int sig);
+
 // Tests replace the console with a queue of keys.
 struct KeySource {
     int (*waiting)();

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -67,6 +68,17 @@ const char* alsa_device_name() {
     return (name && name[0]) ? name : "default";
 }
 
+// The words for the last failure to open the device, and the result they explain. Only
+// the producer's thread opens.
+char g_problem[200];
+MMRESULT g_problem_result = MMSYSERR_NOERROR;
+
+MMRESULT note_problem(MMRESULT result, const char* what) {
+    snprintf(g_problem, sizeof g_problem, "ALSA device \"%s\" %s", alsa_device_name(), what);
+    g_problem_result = result;
+    return result;
+}
+
 MMRESULT result_of_open_error(int err) {
     switch (-err) {
         case ENOENT:
@@ -91,7 +103,10 @@ bool format_is_ours(const WAVEFORMATEX* f) {
 MMRESULT open_pcm(snd_pcm_t** pcm) {
     snd_lib_error_set_handler(silent_alsa_error);
     int err = snd_pcm_open(pcm, alsa_device_name(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
-    return err < 0 ? result_of_open_error(err) : MMSYSERR_NOERROR;
+    if (err >= 0) return MMSYSERR_NOERROR;
+    char what[160];
+    snprintf(what, sizeof what, "cannot be opened: %s", snd_strerror(err));
+    return note_problem(result_of_open_error(err), what);
 }
 
 // Resampling stays allowed, as the wave mapper converts rates too.
@@ -386,4 +401,11 @@ MMRESULT waveOutUnprepareHeader(HWAVEOUT handle, WAVEHDR* header, uint32_t heade
 }
 MMRESULT waveOutClose(HWAVEOUT handle) {
     return g_driver->close(handle);
+}
+
+MMRESULT waveOutGetErrorText(MMRESULT result, char* text, uint32_t size) {
+    if (!text || size == 0) return MMSYSERR_INVALPARAM;
+    const bool explained = result == g_problem_result && g_problem[0];
+    snprintf(text, size, "%s", explained ? g_problem : "the audio device failed");
+    return MMSYSERR_NOERROR;
 }

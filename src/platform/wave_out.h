@@ -98,6 +98,10 @@ MMRESULT waveOutWrite(HWAVEOUT handle, WAVEHDR* header, uint32_t header_size);
 MMRESULT waveOutUnprepareHeader(HWAVEOUT handle, WAVEHDR* header, uint32_t header_size);
 MMRESULT waveOutClose(HWAVEOUT handle);
 
+// Words for a result of the calls above; for the device's last failure to open, the ALSA
+// device's name and ALSA's reason.
+MMRESULT waveOutGetErrorText(MMRESULT result, char* text, uint32_t size);
+
 // The device behind the calls above. Tests install a fake one; nullptr restores ALSA.
 typedef MMRESULT (*WaveOutOpenFn)(HWAVEOUT* handle, uint32_t device_id, const WAVEFORMATEX* format,
                                   WaveOutProc callback, uintptr_t instance, uint32_t flags);

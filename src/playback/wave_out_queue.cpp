@@ -28,6 +28,8 @@ struct WaveOutQueue {
     int32_t ring_count;  // header/data pairs held
     uint32_t ring_size;
     int32_t next_buffer;
+    MMRESULT failure;  // of the device's last refusal since wave_out_init, 0 when none
+    bool lost_audio;   // audio given since wave_out_init that the device did not take
 };
 
 WaveOutQueue g_queue;
@@ -141,21 +143,29 @@ int32_t count_done_buffers() {
     return done;
 }
 
+// The device refused a buffer, or took none in time: what it was given is not all heard.
+void note_lost_audio(MMRESULT failure) {
+    g_queue.lost_audio = true;
+    if (failure != MMSYSERR_NOERROR) g_queue.failure = failure;
+}
+
 // Waits, polling every 200 ms, until the device has finished every buffer. A device that
 // finishes none for 15 s will not finish them: the wait ends there instead of hanging.
+// The device plays in real time, so its 15 s are the device clock's.
 void drain_ring() {
     int32_t last_done = -1;
-    uint32_t progress_at = platform_now_ms();
+    uint32_t progress_at = platform_device_now_ms();
     for (;;) {
         int32_t done = count_done_buffers();
-        uint32_t counted_at = platform_now_ms();
+        uint32_t counted_at = platform_device_now_ms();
         platform_sleep_ms(kDrainPollMs);
         if (done >= g_queue.ring_count) return;
         if (done != last_done) {
             last_done = done;
             progress_at = counted_at;
-        } else if (platform_now_ms() - progress_at > kTimeoutMs) {
+        } else if (platform_device_now_ms() - progress_at > kTimeoutMs) {
             printf("\n Error: timeout on waveout device\n");
+            note_lost_audio(MMSYSERR_NOERROR);
             return;
         }
     }
@@ -164,16 +174,36 @@ void drain_ring() {
 // Waits until the header at next_buffer is free; false after the 15-second timeout,
 // which has then closed the queue.
 bool wait_for_free_buffer(const WAVEHDR* header) {
-    uint32_t start = platform_now_ms();
+    uint32_t start = platform_device_now_ms();
     while (!(wave_header_flags(header) & WHDR_DONE)) {
         platform_sleep_ms(kFreeBufferPollMs);
-        if (platform_now_ms() - start > kTimeoutMs) {
+        if (platform_device_now_ms() - start > kTimeoutMs) {
             printf("\n Error: timeout on waveout device\n");
+            note_lost_audio(MMSYSERR_NOERROR);
             wave_out_wrapup(1);
             return false;
         }
     }
     return true;
+}
+
+// Gives a free header the next buffer of audio: 0, or the device's refusal (logged).
+MMRESULT requeue(WAVEHDR* header, const uint8_t* data) {
+    MMRESULT r = waveOutUnprepareHeader(g_queue.device, header, sizeof(WAVEHDR));
+    if (r != MMSYSERR_NOERROR) {
+        log_message("Error on unprepare to wave out device: %x\n", r);
+        return r;
+    }
+    memcpy(header->lpData, data, g_queue.ring_size);
+    header->dwBufferLength = g_queue.ring_size;
+    r = waveOutPrepareHeader(g_queue.device, header, sizeof(WAVEHDR));
+    if (r != MMSYSERR_NOERROR) {
+        log_message("Error on prepare to wave out device: %x\n", r);
+        return r;
+    }
+    r = waveOutWrite(g_queue.device, header, sizeof(WAVEHDR));
+    if (r != MMSYSERR_NOERROR) log_message("Error on write to wave out device: %x\n", r);
+    return r;
 }
 
 // Appends count source bytes to the staging area, sending every buffer of size bytes
@@ -214,14 +244,23 @@ int wave_out_init(uint32_t rate) {
         return kWaveOutBadBuffers;
     }
     fill_format(&g_queue.format, rate);
+    g_queue.failure = MMSYSERR_NOERROR;
+    g_queue.lost_audio = false;
+    // The query opens the device too: one that cannot be opened at all is not a refused
+    // format.
     MMRESULT r = waveOutOpen(nullptr, WAVE_MAPPER, &g_queue.format, nullptr, 0, WAVE_FORMAT_QUERY);
-    if (r != MMSYSERR_NOERROR) {
+    if (r != MMSYSERR_NOERROR && r != WAVERR_BADFORMAT) g_queue.failure = r;
+    if (r == WAVERR_BADFORMAT) {
         log_message("Unsupported waveform format/rate: %d", static_cast<int>(r));
         return -1;
     }
     HWAVEOUT device = nullptr;
-    r = waveOutOpen(&device, WAVE_MAPPER, &g_queue.format, wave_out_callback, 0, CALLBACK_FUNCTION);
+    if (r == MMSYSERR_NOERROR) {
+        r = waveOutOpen(&device, WAVE_MAPPER, &g_queue.format, wave_out_callback, 0,
+                        CALLBACK_FUNCTION);
+    }
     if (r != MMSYSERR_NOERROR || !device) {
+        g_queue.failure = r != MMSYSERR_NOERROR ? r : MMSYSERR_ERROR;
         log_message("Unable to open waveform output device: %d\n", static_cast<int>(r));
         return -2;
     }
@@ -255,21 +294,9 @@ int wave_out_dataout(const uint8_t* data) {
     if (!queue_is_open() || !data) return -1;
     WAVEHDR* header = g_queue.headers[g_queue.next_buffer];
     if (!wait_for_free_buffer(header)) return -1;
-    MMRESULT r = waveOutUnprepareHeader(g_queue.device, header, sizeof(WAVEHDR));
+    MMRESULT r = requeue(header, data);
     if (r != MMSYSERR_NOERROR) {
-        log_message("Error on unprepare to wave out device: %x\n", r);
-        return -1;
-    }
-    memcpy(header->lpData, data, g_queue.ring_size);
-    header->dwBufferLength = g_queue.ring_size;
-    r = waveOutPrepareHeader(g_queue.device, header, sizeof(WAVEHDR));
-    if (r != MMSYSERR_NOERROR) {
-        log_message("Error on prepare to wave out device: %x\n", r);
-        return -1;
-    }
-    r = waveOutWrite(g_queue.device, header, sizeof(WAVEHDR));
-    if (r != MMSYSERR_NOERROR) {
-        log_message("Error on write to wave out device: %x\n", r);
+        note_lost_audio(r);
         return -1;
     }
     advance_next_buffer();
@@ -316,4 +343,16 @@ int wave_out_restart() {
     MMRESULT r = waveOutRestart(g_queue.device);
     if (r != MMSYSERR_NOERROR) log_message("Error on restart of wave out device: %x\n", r);
     return 0;
+}
+
+bool wave_out_lost_audio() {
+    return g_queue.lost_audio;
+}
+
+void wave_out_error_text(char* text, size_t size) {
+    if (g_queue.failure == MMSYSERR_NOERROR) {
+        snprintf(text, size, "the device took no audio for %u seconds", kTimeoutMs / 1000);
+        return;
+    }
+    waveOutGetErrorText(g_queue.failure, text, size);
 }

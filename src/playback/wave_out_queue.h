@@ -40,6 +40,13 @@ int wave_out_wrapup(int no_wait);
 int wave_out_restart();
 }
 
+// True when audio given since the last wave_out_init was not all taken by the device: it
+// refused a buffer, or took none for 15 seconds.
+bool wave_out_lost_audio();
+// Why the device was not opened by the last wave_out_init (-2), or what lost audio since:
+// the device's own words.
+void wave_out_error_text(char* text, size_t size);
+
 void wave_out_callback(HWAVEOUT handle, uint32_t message, uintptr_t instance, uintptr_t param1,
                        uintptr_t param2);
 

@@ -42,6 +42,8 @@ struct AspiModule {
     RequestSlot* idle;    // the slot reused by the next command
     RequestSlot* parked;  // timed-out requests: never freed, never reused
     int parked_count;
+    int unanswered;  // requests that timed out, parked or bounded by the provider
+    uint32_t last_unanswered_timeout_ms;
 };
 
 AspiModule g_aspi;
@@ -111,6 +113,16 @@ void park_slot(RequestSlot* slot) {
     slot->next_parked = g_aspi.parked;
     g_aspi.parked = slot;
     g_aspi.parked_count++;
+}
+
+void count_unanswered(uint32_t timeout_ms) {
+    g_aspi.unanswered++;
+    g_aspi.last_unanswered_timeout_ms = timeout_ms;
+}
+
+// A provider that bounds a command itself reports its timeout in the host status.
+bool provider_timed_out(const SRB_ExecSCSICmd* srb) {
+    return srb->SRB_HaStat == HASTAT_TIMEOUT || srb->SRB_HaStat == HASTAT_COMMAND_TIMEOUT;
 }
 
 void drop_idle_slot() {
@@ -245,8 +257,10 @@ extern "C" ScsiStatus ASPI_Call(int adapter, int target, int lun, const uint8_t*
     }
     if (!wait_for_completion(slot, timeout_ms)) {
         park_slot(slot);
+        count_unanswered(timeout_ms);
         return status_only(SS_PENDING);
     }
+    if (provider_timed_out(&slot->srb)) count_unanswered(timeout_ms);
     ScsiStatus status = pack_status(&slot->srb);
     if (!data_out && buffer_length > 0) memcpy(buffer, slot->data, buffer_length);
     release_slot(slot);
@@ -261,4 +275,12 @@ void aspi_set_provider_for_test(uint32_t (*support)(), uint32_t (*send)(void* sr
 
 int aspi_parked_requests() {
     return g_aspi.parked_count;
+}
+
+int aspi_unanswered_requests() {
+    return g_aspi.unanswered;
+}
+
+uint32_t aspi_last_unanswered_timeout_ms() {
+    return g_aspi.last_unanswered_timeout_ms;
 }

@@ -20,6 +20,12 @@ inline bool scsi_tape_exhausted(ScsiStatus s) {
     return !scsi_ok(s) && (sense_key == 0x08 || sense_key == 0x0D);
 }
 
+// A read that failed on a damaged frame (MEDIUM ERROR): the frames after it may be good.
+// Not ready, no device and no answer are failures of the drive, not of the frame.
+inline bool scsi_frame_damaged(ScsiStatus s) {
+    return !scsi_ok(s) && ((s >> 16) & 0x0F) == 0x03;
+}
+
 extern "C" {
 // Loads the ASPI provider: returns the host adapter count (1-255) or -1.
 int load_ASPI();
@@ -37,3 +43,9 @@ ScsiStatus ASPI_Call(int adapter, int target, int lun, const uint8_t* cdb, int c
 void aspi_set_provider_for_test(uint32_t (*support)(), uint32_t (*send)(void* srb));
 // The number of timed-out requests whose memory stays parked for their provider.
 int aspi_parked_requests();
+
+// Requests that got no answer within their timeout since the program started: the wait ran
+// out, or the provider reports that the command timed out. A step that sends commands
+// compares the count before and after, and says how long the drive was given.
+int aspi_unanswered_requests();
+uint32_t aspi_last_unanswered_timeout_ms();

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/keyboard.h"
 #include "scsi/tape_commands.h"
 
 namespace {
@@ -96,15 +97,40 @@ void print_outcome(bool ok) {
     printf("%s", ok ? "done\n" : "failed, continuing anyway\n");
 }
 
+// A drive that leaves a command of a step unanswered: the step line is completed with how
+// long the drive was given. True when that happened since `unanswered`, the transport's
+// count taken before the step.
+bool step_unanswered(int unanswered) {
+    if (aspi_unanswered_requests() == unanswered) return false;
+    printf("failed: no answer within %u seconds\n", aspi_last_unanswered_timeout_ms() / 1000);
+    return true;
+}
+
+// Completes a step line: its outcome, or that the drive did not answer. False for the
+// latter.
+bool finish_step(int unanswered, bool ok) {
+    if (step_unanswered(unanswered)) return false;
+    print_outcome(ok);
+    return true;
+}
+
 bool is_ready(ScsiStatus status) {
     return status == kStatusReady;
 }
 
-void wait_for_tape(const ScsiAddress* a) {
+// The mount wait ends early on a stop signal.
+int wait_for_tape(const ScsiAddress* a) {
     printf(" - waiting (up to 60 seconds) for tape to mount...");
-    bool ready = is_ready(scsi_wait_ready(a->adapter, a->target, a->lun, kFirstReadyPollMs)) ||
-                 is_ready(scsi_wait_ready(a->adapter, a->target, a->lun, kMountWaitMs));
-    print_outcome(ready);
+    const int unanswered = aspi_unanswered_requests();
+    bool ready = is_ready(scsi_wait_ready(a->adapter, a->target, a->lun, kFirstReadyPollMs));
+    if (!ready && aspi_unanswered_requests() == unanswered) {
+        ready = is_ready(scsi_wait_ready(a->adapter, a->target, a->lun, kMountWaitMs));
+    }
+    if (!ready && keyboard_stop_requested()) {
+        printf("stopped\n");
+        return CONFIGURE_STOPPED;
+    }
+    return finish_step(unanswered, ready) ? CONFIGURE_OK : CONFIGURE_NO_ANSWER;
 }
 
 int set_density_mode(const ScsiAddress* a, int code) {
@@ -123,37 +149,58 @@ bool mrs_is_off(const ScsiAddress* a, uint8_t* data) {
     return (data[kMrsByte] & kMrsOffBit) != 0;
 }
 
-// Identifies one drive and prepares it: 0, or the result of configure_drives.
-int configure_drive(const ScsiAddress* a, bool mrs_off, int32_t* kind_field) {
+// The inquiry and the drive table: a ConfigureResult, with the drive's strings and kind
+// when it is CONFIGURE_OK.
+int identify(const ScsiAddress* a, char* vendor, char* product, DriveKind* kind) {
     uint8_t inquiry[kInquiryLength];
+    const int unanswered = aspi_unanswered_requests();
     int result = scsi_inquiry(a->adapter, a->target, a->lun, inquiry, sizeof inquiry);
     if (result == kInquiryNoDevice) {
         printf("no device at %d:%d:%d\n", a->adapter, a->target, a->lun);
-        return 1;
+        return CONFIGURE_NO_DEVICE;
     }
-    if (result != 0) return 1;
-
-    char vendor[kVendorLength + 1];
-    char product[kProductLength + 1];
+    if (result != 0 && aspi_unanswered_requests() != unanswered) {
+        printf("no answer from %d:%d:%d within %u seconds\n", a->adapter, a->target, a->lun,
+               aspi_last_unanswered_timeout_ms() / 1000);
+        return CONFIGURE_NO_ANSWER;
+    }
+    if (result != 0) return CONFIGURE_NO_DEVICE;
     copy_field(vendor, inquiry, kVendorOffset, kVendorLength);
     copy_field(product, inquiry, kProductOffset, kProductLength);
-    DriveKind kind = identify_drive(vendor, product);
-    if (kind == DRIVE_UNKNOWN) {
+    *kind = identify_drive(vendor, product);
+    if (*kind == DRIVE_UNKNOWN) {
         printf("drive is unknown\n");
-        return 2;
+        return CONFIGURE_UNKNOWN;
     }
     printf(" - found drive %s %s\n", vendor, product);
+    return CONFIGURE_OK;
+}
+
+// Identifies one drive and prepares it: a ConfigureResult. A drive that leaves a command
+// unanswered is not usable: preparation ends at that step.
+int configure_drive(const ScsiAddress* a, bool mrs_off, int32_t* kind_field, int32_t* audio_field) {
+    char vendor[kVendorLength + 1];
+    char product[kProductLength + 1];
+    DriveKind kind = DRIVE_UNKNOWN;
+    int result = identify(a, vendor, product, &kind);
+    if (result != CONFIGURE_OK) return result;
     if (kind == DRIVE_SDT9000) *kind_field = 1;
 
-    wait_for_tape(a);
+    result = wait_for_tape(a);
+    if (result != CONFIGURE_OK) return result;
     printf(" - setting drive in audio mode...");
-    print_outcome(set_audio_mode(a) >= 0);
+    *audio_field = 1;
+    int unanswered = aspi_unanswered_requests();
+    if (!finish_step(unanswered, set_audio_mode(a) >= 0)) return CONFIGURE_NO_ANSWER;
     if (kind == DRIVE_SDT9000) {
         printf(" - issuing a tape load...");
-        print_outcome(do_load(a->adapter, a->target, a->lun, 1) == 0);
+        unanswered = aspi_unanswered_requests();
+        if (!finish_step(unanswered, do_load(a->adapter, a->target, a->lun, 1) == 0)) {
+            return CONFIGURE_NO_ANSWER;
+        }
     }
     if (mrs_off && supports_mrs_off(vendor, product)) turn_off_mrs(a);
-    return 0;
+    return CONFIGURE_OK;
 }
 
 void rewind_drive(const ScsiAddress* a, const char* role) {
@@ -161,11 +208,14 @@ void rewind_drive(const ScsiAddress* a, const char* role) {
     print_outcome(scsi_rewind(a->adapter, a->target, a->lun) == 0);
 }
 
-void close_drive(const ScsiAddress* a, const char* role, int32_t kind_field) {
+// A drive that does not answer the unload is not kept waiting for the data mode too.
+void close_drive(const ScsiAddress* a, const char* role, int32_t kind_field, int32_t audio_mode) {
+    if (!audio_mode) return;
     printf(" - closing %s drive...\n", role);
     if (kind_field != 1) return;
     printf(" - issuing a tape unload...");
-    print_outcome(do_load(a->adapter, a->target, a->lun, 0) == 0);
+    const int unanswered = aspi_unanswered_requests();
+    if (!finish_step(unanswered, do_load(a->adapter, a->target, a->lun, 0) == 0)) return;
     printf(" - setting drive back to data mode...");
     print_outcome(set_data_mode(a) == 0);
 }
@@ -190,19 +240,23 @@ DriveKind identify_drive(const char* vendor, const char* product) {
 int configure_drives(JobState* job) {
     job->input_drive_kind = 0;
     job->output_drive_kind = 0;
+    job->input_audio_mode = 0;
+    job->output_audio_mode = 0;
     const bool mrs_off = job->mrs_off != 0;
     if (job->input_id_given) {
         printf("Configuring input drive...\n");
-        int result = configure_drive(&job->input, mrs_off, &job->input_drive_kind);
-        if (result != 0) return result;
+        int result =
+            configure_drive(&job->input, mrs_off, &job->input_drive_kind, &job->input_audio_mode);
+        if (result != CONFIGURE_OK) return result;
     }
     if (job->output_id_given) {
+        if (keyboard_stop_requested()) return CONFIGURE_STOPPED;
         const ScsiAddress* a = &job->output;
         printf("Configuring output drive %d:%d:%d...\n", a->adapter, a->target, a->lun);
-        int result = configure_drive(a, mrs_off, &job->output_drive_kind);
-        if (result != 0) return result;
+        int result = configure_drive(a, mrs_off, &job->output_drive_kind, &job->output_audio_mode);
+        if (result != CONFIGURE_OK) return result;
     }
-    return 0;
+    return keyboard_stop_requested() ? CONFIGURE_STOPPED : CONFIGURE_OK;
 }
 
 int set_audio_mode(const ScsiAddress* address) {
@@ -230,13 +284,17 @@ int rewind_drives(JobState* job) {
     // Image and tape copies always start at the beginning; other modes only on request.
     if (!job->rewind && !job->mode_tape_to_image && !job->mode_tape_to_tape) return 0;
     if (job->input_id_given) rewind_drive(&job->input, "input");
-    if (job->output_id_given) rewind_drive(&job->output, "output");
+    if (job->output_id_given && !keyboard_stop_requested()) rewind_drive(&job->output, "output");
     return 0;
 }
 
 int close_drives(JobState* job) {
     printf("\n");
-    if (job->input_id_given) close_drive(&job->input, "input", job->input_drive_kind);
-    if (job->output_id_given) close_drive(&job->output, "output", job->output_drive_kind);
+    if (job->input_id_given) {
+        close_drive(&job->input, "input", job->input_drive_kind, job->input_audio_mode);
+    }
+    if (job->output_id_given) {
+        close_drive(&job->output, "output", job->output_drive_kind, job->output_audio_mode);
+    }
     return 0;
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/clock.h"
+#include "platform/keyboard.h"
 
 namespace {
 
@@ -214,10 +215,11 @@ extern "C" int scsi_read_buffer(int ha, int id, int lun, int buffer_id, uint32_t
 ScsiStatus scsi_wait_ready(int ha, int id, int lun, uint32_t timeout_ms) {
     const uint32_t start = platform_now_ms();
     ScsiStatus status = scsi_test_unit_ready(ha, id, lun);
-    // Ready means success with no sense at all, not merely status 0x01.
+    // Ready means success with no sense at all, not merely status 0x01. A stop signal ends
+    // the wait like its timeout: the run then stops in order.
     while (status != kStatusReady) {
         platform_sleep_ms(kReadyPollMs);
-        if (platform_now_ms() - start >= timeout_ms) break;
+        if (platform_now_ms() - start >= timeout_ms || keyboard_stop_requested()) break;
         status = scsi_test_unit_ready(ha, id, lun);
     }
     return status;

@@ -28,6 +28,8 @@ int scsi_read_buffer(int ha, int id, int lun, int buffer_id, uint32_t offset, ui
                      int length);
 }
 
+// TEST UNIT READY until the drive is ready, timeout_ms have passed or a stop signal has
+// arrived; the last status.
 ScsiStatus scsi_wait_ready(int ha, int id, int lun, uint32_t timeout_ms);
 int scsi_inquiry(int ha, int id, int lun, uint8_t* buffer, int length);
 int scsi_mode_sense(int ha, int id, int lun, int page, uint8_t* buffer, int length);

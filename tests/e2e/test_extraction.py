@@ -244,7 +244,7 @@ class Extraction(unittest.TestCase):
     def test_a_record_that_cannot_be_written_is_one_line(self):
         code, out = self.extract(program(1, 10),
                                  before=lambda bay: os.mkdir(bay.file('Take.timeline.svg')))
-        self.assertEqual(code, 0, out)
+        self.assertEqual(code, 5, out)
         self.assertIn('4080005\n\rCannot write %s.timeline.svg: Is a directory\nDone: 1 file, '
                       % self.base, out)
 

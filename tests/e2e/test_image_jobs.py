@@ -171,11 +171,11 @@ class Copies(unittest.TestCase):
             os.symlink('/dev/full', path)
         cases = (
             ('/IMG2DAT', nothing, 6,
-             'Copying IMG file: Tape.img to DAT tape\nCannot open Tape.img\n'),
+             'Copying IMG file: Tape.img to DAT tape\nCannot open Tape.img: No such file or directory\n'),
             ('/IMG2DAT', os.mkdir, 6,
-             'Copying IMG file: Tape.img to DAT tape\nCannot open Tape.img\n'),
+             'Copying IMG file: Tape.img to DAT tape\nCannot open Tape.img: Is a directory\n'),
             ('/DAT2IMG', os.mkdir, 6,
-             'Saving DAT tape in IMG file:Tape.img\nCannot open Tape.img\n'),
+             'Saving DAT tape in IMG file:Tape.img\nCannot open Tape.img: Is a directory\n'),
             # An image that never got a frame is removed.
             ('/DAT2IMG', full, 5, 'SCMS=00 \nWriting Tape.img failed: No space left on device\n'),
         )

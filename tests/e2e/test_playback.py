@@ -46,7 +46,8 @@ class Playback(unittest.TestCase):
     def test_a_device_that_cannot_be_opened_ends_the_job_with_exit_6(self):
         code, out = self.play(list(dc.program(1, 10)), device='no_such_tervano_device')
         self.assertEqual(code, 6, out)
-        self.assertIn('\rwave out init failed: -1\n\n - closing input drive...\n', out)
+        self.assertIn('ALSA device "no_such_tervano_device" cannot be opened: No such file or '
+                      'directory; TERVANO_AUDIO_DEVICE names the ALSA device', out)
         self.assertNotIn('Playing audio track#', out)
 
 

@@ -200,7 +200,8 @@ class Recording(unittest.TestCase):
             ('not a tape', {1: long}, {'device_type': 0}, True, 6,
              '\nfailure - drive at 0:4:0 is not a sequential device\n', 0),
             ('full', {1: long}, {'capacity': 300}, True, 5,
-             'write block failure: 044d0002\n\n - closing output drive', 300),
+             'write block failure: 044d0002\nDone: 1 file, 300 frames written to tape (00:00:09); '
+             'ended at a write error: VOLUME OVERFLOW, end of medium detected (0Dh/00h/02h)\n', 300),
             ('missing file', {1: 'nowhere.wav'}, {}, True, 5, 'open file failed\n\n\nWriting '
              'lead-out...done\n\n1 listed file(s) could not be opened\n', 420),
         )

@@ -229,6 +229,7 @@ TEST_F(WaveOutQueueTest, ABufferThatNeverFinishesTimesOutAndLaterCallsAreHarmles
     EXPECT_GT(g_now - 1000, 15000u);
     EXPECT_LE(g_now - 1000, 15100u);
     EXPECT_FALSE(g_device.open);
+    EXPECT_TRUE(wave_out_lost_audio());
 
     // The job goes on calling: nothing reaches the device, nothing waits.
     size_t calls = g_device.calls.size(), sleeps = g_sleeps.size();
@@ -243,6 +244,7 @@ TEST_F(WaveOutQueueTest, ABufferThatNeverFinishesTimesOutAndLaterCallsAreHarmles
     EXPECT_EQ(g_sleeps.size(), sleeps);
     expect_wrapup_touches_nothing();
     EXPECT_EQ(wave_out_init(48000), 0);
+    EXPECT_FALSE(wave_out_lost_audio());
 }
 
 TEST_F(WaveOutQueueTest, WrapupDrainsEvery200msAndGivesUpWithoutProgressAfter15s) {
@@ -262,11 +264,13 @@ TEST_F(WaveOutQueueTest, WrapupDrainsEvery200msAndGivesUpWithoutProgressAfter15s
     EXPECT_GT(g_now - 1000, 15000u);
     EXPECT_LE(g_now - 1000, 15400u);
     EXPECT_FALSE(g_device.open);
+    EXPECT_TRUE(wave_out_lost_audio());
 }
 
 TEST_F(WaveOutQueueTest, InitFailuresAreLoggedAndLeaveNothingForWrapup) {
     const std::tuple<const char*, MMRESULT, int, const char*> cases[] = {
         {"query", WAVERR_BADFORMAT, -1, "Unsupported waveform format/rate: 32"},
+        {"query", MMSYSERR_BADDEVICEID, -2, "Unable to open waveform output device: 2\n"},
         {"open", MMSYSERR_ALLOCATED, -2, "Unable to open waveform output device: 4\n"},
         {"reset", MMSYSERR_ERROR, -2, ""},
         // the refused prepare is logged and priming goes on; the unprepared write fails
@@ -294,6 +298,7 @@ TEST_F(WaveOutQueueTest, DataoutFailuresLogInHexAndKeepTheNextBuffer) {
         EXPECT_EQ(wave_out_dataout(audio.data()), -1);
     }
     g_device.refuse.clear();
+    EXPECT_TRUE(wave_out_lost_audio());
     EXPECT_EQ(read_log(),
               "Error on unprepare to wave out device: 21\n"
               "Error on prepare to wave out device: 21\n"

@@ -93,6 +93,7 @@ void complete_request(SRB_ExecSCSICmd* srb, const DriveReply& reply, bool signal
         srb->SenseArea[12] = reply.asc;
         srb->SenseArea[13] = reply.ascq;
     }
+    srb->SRB_HaStat = reply.host_status;
     __atomic_store_n(&srb->SRB_Status, reply.status, __ATOMIC_RELEASE);
     if (signal) platform_event_signal(aspi_postproc_to_event(srb->SRB_PostProc));
 }

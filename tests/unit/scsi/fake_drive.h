@@ -28,6 +28,7 @@ struct DriveReply {
     uint8_t asc = 0;
     uint8_t ascq = 0;
     std::vector<uint8_t> data;  // data-in bytes the drive returns (may be fewer)
+    uint8_t host_status = 0;    // SRB_HaStat
 };
 
 inline DriveReply reply_ok(std::vector<uint8_t> data = {}) {

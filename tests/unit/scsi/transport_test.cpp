@@ -112,7 +112,7 @@ TEST_F(TransportTest, TimedOutRequestStaysParkedForItsProvider) {
     drive.completion = Completion::Never;
     uint8_t buffer[256];
     memset(buffer, 0xCC, sizeof buffer);
-    const int parked_before = aspi_parked_requests();
+    const int parked_before = aspi_parked_requests(), unanswered = aspi_unanswered_requests();
     EXPECT_EQ(call(kRead, buffer, sizeof buffer, 0, 20), 0x00000000u);
     EXPECT_EQ(aspi_parked_requests(), parked_before + 1);
 
@@ -129,6 +129,12 @@ TEST_F(TransportTest, TimedOutRequestStaysParkedForItsProvider) {
     EXPECT_NE(drive.live, late);
     EXPECT_EQ(buffer[0], 5);
     EXPECT_EQ(buffer[1], 0);
+
+    // Both this timeout and one the provider bounds itself (told in the host status) count.
+    always_reply(&drive, DriveReply{SS_ABORTED, 0, 0, 0, {}, HASTAT_COMMAND_TIMEOUT});
+    EXPECT_EQ(call(kRead, buffer, sizeof buffer, 0, 30), 0x02000000u);
+    EXPECT_EQ(std::make_pair(aspi_unanswered_requests(), aspi_last_unanswered_timeout_ms()),
+              std::make_pair(unanswered + 2, 30u));
 }
 
 TEST_F(TransportTest, ProviderThatRefusesInItsReturnValueIsNotWaitedFor) {
