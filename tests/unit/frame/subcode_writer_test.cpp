@@ -25,31 +25,30 @@ TEST_F(SubcodeWriter, ParityCoversThePackCountOnly) {
     write_template.sub_id[1] = 0x13;  // hundreds digit 1, pack count 3
     set_pack(1, {0x10, 0x01, 0x01, 0, 0, 0, 0, 0x77});
     set_pack(2, {0x20, 0x01, 0x01, 0x12, 0x34, 0x56, 0x07, 0x77});
-    set_pack(5, {0x52, 0x02, 0x01, 0x28, 0x14, 0x05, 0x09, 0x77});
+    set_pack(7, {0x52, 0x02, 0x01, 0x28, 0x14, 0x05, 0x09, 0x77});
     pack_parity();
     EXPECT_EQ(pack_bytes(1)[7], 0x10);
     EXPECT_EQ(pack_bytes(2)[7], 0x20 ^ 0x01 ^ 0x01 ^ 0x12 ^ 0x34 ^ 0x56 ^ 0x07);
     EXPECT_EQ(pack_bytes(3)[7], 0);
-    EXPECT_EQ(pack_bytes(5)[7], 0x77);  // pack 5 waits for a count of 7
-    write_template.sub_id[1] = 0x0F;    // never past pack 7
+    EXPECT_EQ(pack_bytes(7)[7], 0x77);  // pack 7 waits for a count of 7
+    write_template.sub_id[1] = 0x0F;    // which stands for any count beyond
     pack_parity();
-    EXPECT_EQ(pack_bytes(5)[7], 0x52 ^ 0x02 ^ 0x01 ^ 0x28 ^ 0x14 ^ 0x05 ^ 0x09);
+    EXPECT_EQ(pack_bytes(7)[7], 0x52 ^ 0x02 ^ 0x01 ^ 0x28 ^ 0x14 ^ 0x05 ^ 0x09);
 }
 
-TEST_F(SubcodeWriter, TimesStepAndNoTimeStaysNoTime) {
-    const uint8_t cases[][2][4] = {
-        // pack 2 (absolute) before/after; pack 1 steps alongside with the same rule
-        {{0x00, 0x00, 0x02, 0x33}, {0x00, 0x00, 0x03, 0x00}},
-        {{0x00, 0x00, 0x01, 0x32}, {0x00, 0x00, 0x02, 0x00}},
-        {{0xAA, 0xAA, 0xAA, 0xAA}, {0xAA, 0xAA, 0xAA, 0xAA}},
-        {{0x00, 0x59, 0x59, 0x33}, {0x01, 0x00, 0x00, 0x00}},
-    };
-    for (const auto& c : cases) {
-        memcpy(write_template.packs[1].bytes + 3, c[0], 4);
-        memcpy(write_template.packs[0].bytes + 3, c[0], 4);
+// Pack 1 (program time) steps with pack 2 (absolute time); no time stays no time.
+TEST_F(SubcodeWriter, TimesStepTogetherAndNoTimeStaysNoTime) {
+    for (uint32_t before : {0x00595933u, kNoTime}) {
+        for (int k : {1, 2}) {
+            uint8_t* time = write_template.packs[k - 1].bytes + 3;
+            for (int i = 0; i < 4; ++i) time[i] = uint8_t(before >> (24 - 8 * i));
+        }
         advance_pack_times();
-        EXPECT_EQ(memcmp(write_template.packs[1].bytes + 3, c[1], 4), 0) << int(c[0][3]);
-        EXPECT_EQ(memcmp(write_template.packs[0].bytes + 3, c[1], 4), 0) << int(c[0][3]);
+        const uint32_t after = before == kNoTime ? kNoTime : 0x01000000u;
+        for (int k : {1, 2}) {
+            const std::vector<uint8_t> b = pack_bytes(k);
+            EXPECT_EQ(uint32_t(b[3] << 24 | b[4] << 16 | b[5] << 8 | b[6]), after) << k;
+        }
     }
 }
 
