@@ -111,29 +111,6 @@ TEST_F(SubcodeReaderTest, StatusLineFollowsTheFramesAsTheyCome) {
     }
 }
 
-// A run of blank frames ends the material once, at its 62nd frame; /STOPEOT lets no end
-// through, not even one the job noted before the call (a failed read).
-TEST_F(SubcodeReaderTest, BlankRunsEndTheMaterialUnlessStopEot) {
-    const AudioFrame blank = blank_frame(), recorded = example_frame();
-    const struct {
-        const AudioFrame& frame;
-        int times, stop_at_eot, end_before, end_after;
-    } steps[] = {
-        {blank, 61, 0, 0, 0},   {blank, 1, 0, 0, 1},  {blank, 100, 0, 0, 0},
-        {recorded, 1, 0, 0, 0}, {blank, 61, 0, 0, 0}, {blank, 1, 0, 0, 1},
-        {blank, 200, 4, 0, 0},  {blank, 1, 4, 1, 0},  {recorded, 1, 4, 1, 0},
-        {recorded, 1, 0, 1, 1},
-    };
-    int step = 0;
-    for (const auto& s : steps) {
-        job.stop_at_eot = s.stop_at_eot;
-        job.end_reached = s.end_before;
-        decode(s.frame, s.times);
-        EXPECT_EQ(job.end_reached, s.end_after) << "step " << step;
-        EXPECT_EQ(job.no_subcode, &s.frame == &blank) << "step " << step++;
-    }
-}
-
 TEST_F(SubcodeReaderTest, FormatBytesGiveRateWidthAndScmsFrameByFrame) {
     const struct {
         uint8_t format0, format1;
