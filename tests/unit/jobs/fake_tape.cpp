@@ -42,6 +42,12 @@ void complete(SRB_ExecSCSICmd* srb, ScsiStatus status) {
     platform_event_signal(aspi_postproc_to_event(srb->SRB_PostProc));
 }
 
+ScsiStatus do_read(FakeTape* tape, SRB_ExecSCSICmd* srb) {
+    if (tape->read_position >= tape->frames.size()) return kStatusEndOfData;
+    memcpy(srb->SRB_BufPointer, &tape->frames[tape->read_position++], kFrameBytes);
+    return kStatusReady;
+}
+
 ScsiStatus do_read_position(FakeTape* tape, SRB_ExecSCSICmd* srb) {
     if (tape->positions.empty()) return kStatusEndOfData;
     size_t last = tape->positions.size() - 1;
@@ -78,6 +84,9 @@ uint32_t fake_send(void* request) {
     FakeTape* tape = g_tape;
     ScsiStatus status = kInvalidOpcode;
     switch (srb->CDBByte[0]) {
+        case 0x08:
+            status = do_read(tape, srb);
+            break;
         case 0x2B:
             status = tape->locate_accepted ? kStatusReady : kInvalidField;
             break;

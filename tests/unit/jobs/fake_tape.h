@@ -1,6 +1,7 @@
 #pragma once
 // A tape drive behind the transport's test seam, answering at once, plus a clock that
-// moves only when the program sleeps and a keyboard without keys. READ POSITION answers
+// moves only when the program sleeps and a keyboard without keys. READ takes from
+// `frames`; READ POSITION answers
 // from `positions`; WRITE stores in `written`; INQUIRY tells a sequential-access device.
 
 #include <array>
@@ -17,6 +18,9 @@ struct PositionAnswer {
 };
 
 struct FakeTape {
+    std::vector<AudioFrame> frames;
+    size_t read_position = 0;
+
     bool locate_accepted = true;
     std::vector<PositionAnswer> positions;  // one per READ POSITION; the last repeats
     int positions_read = 0;
