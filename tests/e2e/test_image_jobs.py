@@ -31,12 +31,12 @@ class Copies(unittest.TestCase):
         tape += [dc.frame(0x0AA, dc.NO_TIME, dc.NO_TIME, parity_ok=False, audio=b'\x01' * 99)]
         tape += dc.lead_out(10)
         for args, output, text in (
-                (['/DAT2IMG', 'tape', '/INPUTID', '0:4'], 'tape.img', '\rSaving DAT tape in IMG file:tape.img\n'),
-                (['/IMG2DAT', 'tape', '/OUTPUTID', '1:2'], 'out.dat', 'Copying IMG file: tape.img to DAT tape\n'),
-                (['/DAT2DAT', '/INPUTID', '0:4', '/OUTPUTID', '1:2'], 'out.dat', 'SCMS=00 \nblock read fail\n')):
-            with self.subTest(args[0]):
+                ('/DAT2IMG tape /INPUTID 0:4', 'tape.img', '\rSaving DAT tape in IMG file:tape.img\n'),
+                ('/IMG2DAT tape /OUTPUTID 1:2', 'out.dat', 'Copying IMG file: tape.img to DAT tape\n'),
+                ('/DAT2DAT /INPUTID 0:4 /OUTPUTID 1:2', 'out.dat', 'SCMS=00 \nblock read fail\n')):
+            with self.subTest(args):
                 bay = bay_with(tape, b''.join(tape))
-                code, out = bay.run(args)
+                code, out = bay.run(args.split())
                 self.assertEqual((code, out.count(text)), (0, 1), out)
                 self.assertEqual(bay.frames(output), tape)
 
@@ -59,8 +59,10 @@ class Copies(unittest.TestCase):
         cases = (  # arguments, image bytes, what tape.img is made, exit, text, output and its frames
             (['/IMG2DAT', 'tape', '/OUTPUTID', '1:2'], None, None, 6,
              'Copying IMG file: tape.img to DAT tape\nCannot open tape.img: No such file or directory\n', None),
-            (['/IMG2DAT', 'tape', '/OUTPUTID', '1:2'], None, os.mkdir, 6, 'Cannot open tape.img: Is a directory\n', None),
-            (['/IMG2DAT', 'tape', '/OUTPUTID', '1:2'], b'', None, 0, 'Done: 0 files, 0 frames', ('out.dat', [])),
+            (['/IMG2DAT', 'tape', '/OUTPUTID', '1:2'], None, os.mkdir, 6,
+             'Cannot open tape.img: Is a directory\n', None),
+            (['/IMG2DAT', 'tape', '/OUTPUTID', '1:2'], b'', None, 0, 'Done: 0 files, 0 frames',
+             ('out.dat', [])),
             (['/DAT2IMG', 'tape', '/INPUTID', '0:4'], None, os.mkdir, 6,
              'Saving DAT tape in IMG file:tape.img\nCannot open tape.img: Is a directory\n', None),
             # An image that never got a frame is removed.

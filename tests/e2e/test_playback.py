@@ -12,7 +12,8 @@ import datcomposer as dc
 
 class Playback(unittest.TestCase):
     def test_each_track_plays_exactly_what_its_file_would_hold_at_its_own_rate(self):
-        tape = list(dc.program(1, 301, long_play=True)) + list(dc.program(2, 20, rate=dc.RATE_44K, first_frame_index=301))
+        tape = list(dc.program(1, 301, long_play=True))
+        tape += dc.program(2, 20, rate=dc.RATE_44K, first_frame_index=301)
         bay = dc.Bay().add('0:4', cassette='tape.dat', frames=tape)
         code, out = bay.run(['/TERVANO', 'Take', '/INPUTID', '0:4', '/WAVEOUT'],
                             env={'TERVANO_AUDIO_DEVICE': 'file:FILE=%s,FORMAT=raw' % bay.file('played_%r.raw')})

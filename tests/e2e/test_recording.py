@@ -130,13 +130,14 @@ class Recording(unittest.TestCase):
                 code, out, frames = self.record(files, config, stdin=keys)
                 self.assertEqual(code, 0, out[-300:])
                 self.assertIn('\n' + lines, out)
-                self.assertTape(frames, model([(n, r, p) for n, (r, p) in sorted(recorded.items())], **settings))
+                files = [(n, r, p) for n, (r, p) in sorted(recorded.items())]
+                self.assertTape(frames, model(files, **settings))
 
     def test_extraction_gives_back_every_sample_each_file_ending_in_zeros(self):
         folder = tempfile.TemporaryDirectory(prefix='tervano-mpeg-')
         self.addCleanup(folder.cleanup)
-        subprocess.run([os.path.join(os.environ['TERVANO_SOURCE'], 'scripts', 'make-mpeg-fixtures'), folder.name],
-                       check=True)
+        script = os.path.join(os.environ['TERVANO_SOURCE'], 'scripts', 'make-mpeg-fixtures')
+        subprocess.run([script, folder.name], check=True)
         at = lambda name: os.path.join(folder.name, name)
         pcm = audio(dc.RATE_48K, 320, 0, 3)[1]  # long enough for a start ID to split
         subprocess.run(['sox', write_wav(at('plain.wav'), 48000, pcm), at('plain.flac')], check=True)
@@ -145,9 +146,11 @@ class Recording(unittest.TestCase):
         w48, w44, lp = audio(dc.RATE_48K, 20, 100), audio(dc.RATE_44K, 20, 4), audio(dc.RATE_32K, 40, 8)
         cases = (  # files, what each comes back as (None: not compared here)
             # long play keeps 12-bit codes
-            ({1: w48, 2: w44, 3: lp}, [w48[1], w44[1], dc.expected_pcm(f for f in model([(3,) + lp]) if f[5816] & 0x80)]),
+            ({1: w48, 2: w44, 3: lp},
+             [w48[1], w44[1], dc.expected_pcm(f for f in model([(3,) + lp]) if f[5816] & 0x80)]),
             ({1: at('tone48.mp2'), 2: at('tagged.mp3'), 3: at('tone48.wav')},
-             [mpeg_decode(at('tone48.mp2')), mpeg_decode(at('tagged.mp3')), wave.open(at('tone48.wav')).readframes(1 << 30)]),
+             [mpeg_decode(at('tone48.mp2')), mpeg_decode(at('tagged.mp3')),
+              wave.open(at('tone48.wav')).readframes(1 << 30)]),
             # a 16-bit FLAC bit for bit; a 96 kHz 24-bit one at 48 kHz and as long
             ({1: at('plain.flac'), 2: at('hi.flac')}, [pcm, None]),
         )
@@ -168,7 +171,8 @@ class Recording(unittest.TestCase):
         cases = (  # files, config, drive, cue written, exit code, line, frames on tape
             ({}, [], {}, False, 6, '\nCannot find cue file: set.cue\n', 0),
             ({1: 'NONE'}, [], {}, True, 0, '\n\nno file\n', 0),
-            ({1: long}, [], {'device_type': 0}, True, 6, '\nfailure - drive at 0:4:0 is not a sequential device\n', 0),
+            ({1: long}, [], {'device_type': 0}, True, 6,
+             '\nfailure - drive at 0:4:0 is not a sequential device\n', 0),
             ({1: 'nowhere.wav'}, [], {}, True, 5, 'open file failed\n\n\nWriting lead-out...done\n\n'
              '1 listed file(s) could not be opened\n', 420),
             ({1: long}, ['RATE=96000'], {}, True, 6,
