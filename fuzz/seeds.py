@@ -1,12 +1,19 @@
 #!/usr/bin/env python3
 """Writes the seed corpus of one fuzz target, made by the project's own tools.
 
-Usage: seeds.py <target> <folder>. Frames come from tests/support/datcomposer.py; a
-target without an entry in SEEDS starts from an empty corpus.
+Usage: seeds.py <target> <folder>. Frames and images come from
+tests/support/datcomposer.py, WAV files from Python's wave module, MPEG files from lame
+and twolame, other audio files from sox; a target without an entry in SEEDS starts from
+an empty corpus.
 """
+import io
+import math
 import os
 import struct
+import subprocess
 import sys
+import tempfile
+import wave
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests",
                                 "support"))
@@ -101,6 +108,121 @@ def bays():
     ]
 
 
+def tone(rate, channels, frames, width=2):
+    """A short WAV file of a quiet falling tone, width bytes per sample."""
+    peak = (1 << (8 * width - 1)) - 1
+    data = bytearray()
+    for i in range(frames):
+        for c in range(channels):
+            value = int(0.4 * peak * math.sin(i * (0.3 - 0.1 * c) * (1 - i / (2 * frames))))
+            data += (value + 128 if width == 1 else value).to_bytes(width, "little", signed=width > 1)
+    out = io.BytesIO()
+    with wave.open(out, "wb") as w:
+        w.setnchannels(channels)
+        w.setsampwidth(width)
+        w.setframerate(rate)
+        w.writeframes(bytes(data))
+    return out.getvalue()
+
+
+def with_format(wav, tag, bits, extensible=False):
+    """The WAV file with another coding in its format chunk (the data is left as it is)."""
+    channels, rate = struct.unpack_from("<HI", wav, 22)
+    body = struct.pack("<HHIIHH", 0xFFFE if extensible else tag, channels, rate,
+                       rate * channels * bits // 8, channels * bits // 8, bits)
+    if extensible:
+        body += struct.pack("<HHIH", 22, bits, 3, tag) + bytes.fromhex("000000001000800000aa00389b71")
+    data = wav[36:]
+    chunks = b"WAVE" + b"fmt " + struct.pack("<I", len(body)) + body + data
+    return b"RIFF" + struct.pack("<I", len(chunks)) + chunks
+
+
+def wav_files():
+    straight = tone(48000, 2, 300)
+    return [
+        b"\x05" + straight,  # copied as it stands, a frame's PCM at a time
+        b"\x00" + tone(44100, 1, 200),  # mono, read a byte at a time
+        b"\x0c" + tone(22050, 2, 200, 1),  # 8-bit, resampled to 44.1 kHz and forced to 48
+        b"\x04" + tone(96000, 2, 400, 3),  # 24-bit, resampled and dithered
+        b"\x1b" + with_format(tone(48000, 2, 150, 4), 3, 32),  # float, forced to 32 kHz
+        b"\x02" + with_format(tone(32000, 1, 150, 3), 1, 24, extensible=True),
+        b"\x06" + with_format(tone(8000, 1, 200, 1), 7, 8),  # u-law: libsndfile reads it
+        b"\x01" + straight[:44] + straight[44:45],  # a torn frame and no more
+    ]
+
+
+def run_tool(command):
+    subprocess.run(command, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def converted(source, encodings):
+    """The WAV file source converted by each command (the input and output names are
+    appended) to a file with the given suffix."""
+    files = []
+    with tempfile.TemporaryDirectory() as folder:
+        wav = os.path.join(folder, "source.wav")
+        with open(wav, "wb") as out:
+            out.write(source)
+        for number, (command, suffix) in enumerate(encodings):
+            target = os.path.join(folder, "%d%s" % (number, suffix))
+            run_tool(command(wav, target))
+            with open(target, "rb") as made:
+                files.append(made.read())
+    return files
+
+
+def mpeg_files():
+    lame = lambda *options: (lambda src, dst: ["lame", "--quiet", *options, src, dst], ".mp3")
+    twolame = lambda *options: (lambda src, dst: ["twolame", "--quiet", *options, src, dst], ".mp2")
+    stereo44 = converted(tone(44100, 2, 4000), [lame("-b", "128"), lame("-t", "-b", "64"),
+                                                lame("-V", "6"), lame("-m", "m", "-b", "32")])
+    others = (converted(tone(48000, 2, 3000), [twolame("-b", "128")]) +
+              converted(tone(32000, 2, 2000), [twolame()]) +
+              converted(tone(22050, 2, 3000), [lame("-b", "32")]) +  # resampled
+              converted(tone(8000, 1, 2000), [lame("-b", "8")]))  # MPEG 2.5, resampled
+    settings = [0x05, 0x04, 0x00, 0x2d, 0x23, 0x22, 0x05, 0x03]
+    files = stereo44 + others
+    damaged = bytearray(files[1])
+    damaged[len(damaged) // 2:len(damaged) // 2 + 300] = bytes(range(44, 144)) * 3
+    files.append(bytes(damaged))
+    settings.append(0x05)
+    return [bytes([s]) + f for s, f in zip(settings, files)]
+
+
+def sound_files():
+    sox = lambda suffix, *options: (lambda src, dst: ["sox", src, *options, dst], suffix)
+    files = converted(tone(48000, 2, 2000), [sox(".flac"), sox(".aiff"), sox(".w64"),
+                                             sox(".ogg"), sox(".wav", "-e", "u-law")])
+    files += converted(tone(96000, 2, 2000, 3), [sox(".flac")])  # resampled and dithered
+    files += converted(tone(22050, 1, 1000), [sox(".flac")])  # mono, resampled
+    settings = [0x05, 0x25, 0x24, 0x25, 0x23, 0x05, 0x0d]
+    return [bytes([s]) + f for s, f in zip(settings, files)]
+
+
+def images():
+    """Settings (see image_source_fuzz.cpp), then frames."""
+    date = (2, 1, 28, 14, 5, 9, 2)
+    tape = (dc.lead_in(2) + list(dc.program(1, 3, date=date)) +
+            list(dc.program(2, 2, start_abs=(0, 0, 0, 3), rate=dc.RATE_44K)) + dc.lead_out(1))
+    frames = b"".join(tape)
+    return [
+        b"\x00\x00\x00\x00\x00\x00" + frames,
+        b"\x01\x00\x02\x00\x00\x00" + frames,  # PROGNUM 3 is not there
+        b"\x01\x00\x01\x00\x00\x17" + frames,  # PROGNUM 2 after 280 blank frames
+        b"\x02\x00\x00\x00\x04\x00" + frames,  # ABSTIME 0:00:00:04
+        b"\x03\x00\x00\x03\x05\xf7" + frames,  # RUNTIME 0:00:03:05, far into the blank
+        b"\x04\x00\x00\x00\x01\x00" + frames[:-100],  # PROGTIME; a partial frame last
+    ]
+
+
+def cassette_states():
+    return [
+        b"[state]\nposition=0000000123\ndensity=0x80\nloaded=1\nmrs_off=0\n",
+        b"; by hand\r\n[STATE]\r\nposition = 42\r\ndensity=19\r\nloaded=0\r\nmrs_off=1\r\n",
+        b"[state]\nposition=-1\ndensity=0x100\nloaded=2\nposition=99999999999\n",
+    ]
+
+
 SEEDS = {
     "command_line": command_lines,
     "subcode_reader": lambda: list(tapes()),
@@ -108,6 +230,11 @@ SEEDS = {
     "concealment": damaged_frames,
     "profile_file": cue_files,
     "vdat_bay": bays,
+    "vdat_state": cassette_states,
+    "wav_input": wav_files,
+    "mpeg_input": mpeg_files,
+    "sound_file_input": sound_files,
+    "image_source": images,
 }
 
 

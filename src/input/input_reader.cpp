@@ -105,8 +105,10 @@ std::string plain_depth(int32_t bits, bool is_float) {
 }
 
 // Accepts a source the tape can carry after conversion: writes its codes and decides
-// its conversion. Else the line that says why not.
-bool accept(InputRoute route, const Source& source, int32_t bit_rate, std::string* notes) {
+// its conversion. Else the line that says why not. A coded_bit_rate is a compressed
+// coding's; PCM's follows from bits and rate, only once the rate is known to be sane (a
+// header's rate may be anything up to 4 GHz).
+bool accept(InputRoute route, const Source& source, int32_t coded_bit_rate, std::string* notes) {
     if (source.channels < 1 || source.channels > 2) {
         *notes += "not supported file type: " + std::to_string(source.channels) +
                   " channels, the tape carries one or two\n";
@@ -123,6 +125,7 @@ bool accept(InputRoute route, const Source& source, int32_t bit_rate, std::strin
     input_set_format(s.tape_rate, s.channels);
     reader.route = route;
     reader.accepted = true;
+    const int32_t bit_rate = source.bits > 0 ? source.bits * source.rate : coded_bit_rate;
     found = InputFormat{source.channels, source.rate, bit_rate};
     return true;
 }
@@ -165,7 +168,7 @@ bool examine_sound_file(const char* name, bool quiet, std::string* notes) {
         source.depth = plain_depth(info.bits, info.coding == SOUND_FLOAT);
     }
     source.whole_16_bit = info.coding == SOUND_INTEGER && info.bits <= 16;
-    accept(ROUTE_SOUND_FILE, source, info.bits * info.sample_rate, notes);
+    accept(ROUTE_SOUND_FILE, source, 0, notes);
     return true;
 }
 
@@ -188,7 +191,7 @@ void examine_wav(const char* name, std::string* notes) {
                       !is_float && format.bits_per_sample <= 16,
                       0,
                       false};
-        accept(ROUTE_WAV, source, format.bits_per_sample * format.sample_rate, notes);
+        accept(ROUTE_WAV, source, 0, notes);
         return;
     }
     if (examine_sound_file(name, true, notes)) return;

@@ -153,6 +153,8 @@ TEST(WavInput, ConvertsTo16BitStereoOrRefuses) {
         {fmt(2, 2, 48000, 16), kPcm, {}, 0xA7, "not supported file type\n"},
         {fmt(1, 2, 48000, 12), kPcm, {513, 1027, 1541, 2055}, 0xA0, ""},
         {fmt(3, 2, 48000, 64), cat({le(0x3FE0000000000000, 8), le(0xBFE0000000000000, 8)}), {16384, -16384}, 0xA0, ""},
+        {fmt(1, 2, 1593857570, 8), kPcm, {}, 0xA7, "not supported file type: 1593857570 Hz\n"},
+        {fmt(1, 2, 800000000, 20), kPcm, {}, 0xA7, "not supported file type: 800000000 Hz\n"},
         // clang-format on
     };
     for (const auto& [format, data, stereo, format_byte, console] : cases) {
