@@ -19,11 +19,11 @@ def t(frames):
     return ':'.join('%02d' % v for v in dc.time_after(frames))
 
 
-# Program 1 (dated, two frames flagged left, a one-frame 44.1 kHz blip at 60), blank tape,
+# Program 1 (dated, two frames flagged left, a three-frame 44.1 kHz blip at 60), blank tape,
 # program 2 in long play, program 3 at 44.1 kHz with a frame flagged right.
 def archive_tape():
     tape = list(dc.program(1, 120, date=DATE, error_flags=lambda i: dc.ERROR_LEFT if i in (7, 8) else 0))
-    tape[60] = tape[60][:dc.FORMAT_AT] + bytes([dc.RATE_44K << 2]) + tape[60][dc.FORMAT_AT + 1:]
+    tape[60:63] = [f[:dc.FORMAT_AT] + bytes([dc.RATE_44K << 2]) + f[dc.FORMAT_AT + 1:] for f in tape[60:63]]
     tape += [dc.blank_frame()] * 30 + list(dc.program(2, 60, start_abs=dc.time_after(150), long_play=True))
     return tape + list(dc.program(3, 40, start_abs=dc.time_after(210), rate=dc.RATE_44K,
                                   error_flags=lambda i: dc.ERROR_RIGHT if i == 5 else 0))
@@ -67,16 +67,17 @@ class Archive(unittest.TestCase):
     def test_wav_files_their_report_and_bext(self):
         # Program 1 fills a file of 100 frames and goes on in the next.
         blocks, damage = self.run_job(
-            ['/TERVANO', 'Take', '/BWF'], 'Done: 4 files, 250 frames (00:00:09), 4 damaged frames (0 repaired); '
+            ['/TERVANO', 'Take', '/BWF'], 'Done: 4 files, 250 frames (00:00:09), 6 damaged frames (0 repaired); '
             'ended at the end of the recording', env={'TERVANO_WAV_DATA_LIMIT': str(100 * 5760)})
         columns = 'file program start end frames rate long_play date damaged'.split()
         self.assertEqual([[b[k] for k in columns] for b in blocks], [
-            ['Take1.wav', '1', t(0), t(99), '100', '48000', 'no', '1994-06-05 10:30:00', '3'],
+            ['Take1.wav', '1', t(0), t(99), '100', '48000', 'no', '1994-06-05 10:30:00', '5'],
             ['Take2.wav', '1', t(100), t(119), '50', '48000', 'no', '1994-06-05 10:30:00', '0'],
             ['Take3.wav', '2', t(150), t(209), '60', '32000', 'yes', 'none', '0'],
             ['Take4.wav', '3', t(210), t(249), '40', '44100', 'no', 'none', '1']])
         self.assertEqual(damage, [['1', t(7), t(7), 'left', 'no'], ['1', t(8), t(8), 'left', 'no'],
-                                  ['1', t(60), t(60), 'rate', 'no'], ['4', t(215), t(5), 'right', 'no']])
+                                  *[['1', t(n), t(n), 'rate', 'no'] for n in (60, 61, 62)],
+                                  ['4', t(215), t(5), 'right', 'no']])
         references = set()
         for first, block in zip((0, 100, 150, 210), blocks):
             with open(self.bay.file(block['file']), 'rb') as source:
