@@ -80,8 +80,8 @@ MATRIX = {
     'disk full at the first frame': ({'file_size': (0, 2000)}, 'wav img', 5, 'File too large', 0),
     'disk full at the last frame': ({'file_size': ('{end}', -1)}, 'wav img', 5, 'File too large', '{end}-'),
     'disk just large enough': ({'file_size': ('{end}', 0)}, 'wav img', 0, END, '{end}'),
-    # a tape copy's records, named after the time it began, on a full disk
-    'records on a full disk': ({'full': 'DAT2DAT-20020128-140509'}, 'dat dati', 5, 'report.txt: No space left', '{end}'),
+    # a tape copy's records, named after the time it began, on a full disk: a line, the copy whole
+    'records on a full disk': ({'full': 'DAT2DAT-20020128-140509'}, 'dat dati', 0, 'report.txt: No space left', '{end}'),
     'ESC': ({'keys': b'x' * 30 + b'\x1b'}, 'wav play wavi', 0, 'ended by ESC', 31, 'img dat dati', 0, 'ended by ESC', 32,
             'i2d', 0, 'ended by ESC', 31,
             'rec', 0, 'ended by ESC', None),
