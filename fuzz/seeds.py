@@ -47,14 +47,22 @@ def record(frame, repeat=1):
     return bytes([repeat - 1]) + frame[TAIL]
 
 
+# The frame with the given packs (slot 1-7: 8 bytes) written over its own, parity as given.
+def with_packs(frame, packs):
+    data = bytearray(frame)
+    for slot, pack in packs.items():
+        data[dc.PACKS_AT + 8 * (slot - 1):dc.PACKS_AT + 8 * slot] = pack
+    return bytes(data)
+
+
 def tapes():
     date = (2, 1, 28, 14, 5, 9, 2)
     plain = (dc.lead_in(3) + list(dc.program(1, 4, date=date)) +
              list(dc.program(2, 3, start_abs=(0, 0, 0, 4), rate=dc.RATE_44K)) + dc.lead_out(2))
     odd = [dc.frame(dc.PNO_INVALID, dc.NO_TIME, dc.NO_TIME, control=0x80),
            dc.frame(0x123, (99, 59, 59, 33), b"\xff\xff\xff\xff", long_play=True, scms=3),
-           dc.frame(0x001, extra_packs=((3, b"\x20\x0b\xbb\xaa\xaa\xaa\xaa\x00"),
-                                        (7, b"\x50\x99\x12\x31\x23\x59\x59\x00")))]
+           with_packs(dc.frame(0x001), {3: b"\x20\x0b\xbb\xaa\xaa\xaa\xaa\x00",
+                                        7: b"\x50\x99\x12\x31\x23\x59\x59\x00"})]
     for settings in (0, 1):
         yield bytes([settings]) + b"".join(record(f) for f in plain)
         yield bytes([settings]) + record(plain[5]) + record(dc.blank_frame(), 62) + \

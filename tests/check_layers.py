@@ -1,8 +1,6 @@
 #!/usr/bin/env python3
-"""Fails when a source file includes a layer above its own (see docs/architecture.md).
-
-Usage: check_layers.py <source root>. Prints each offending include and exits 1.
-"""
+# Fails when a source file includes a layer above its own (see docs/architecture.md).
+# Usage: check_layers.py <source root>. Prints each offending include and exits 1.
 import pathlib
 import re
 import sys

@@ -249,12 +249,14 @@ bool open_image(Copy& c, const char* heading, bool create) {
     return c.image != nullptr;
 }
 
-// The summary closes every job; the reading jobs also leave their records.
+// The summary closes every job; the reading jobs also leave their records. A record that
+// cannot be written says so on its own line: the audio it describes is whole, so the
+// exit status stays the transfer's.
 int finish(Copy& c, const std::string& records_base) {
     log_finish(&c.log);
-    const bool records = records_base.empty() || write_transfer_records(c.log, records_base);
+    if (!records_base.empty()) write_transfer_records(c.log, records_base);
     print_line("%s", log_summary(c.log).c_str());
-    return log_ended_on_error(c.log) || !records ? kJobEndedEarly : 0;
+    return log_ended_on_error(c.log) ? kJobEndedEarly : 0;
 }
 
 // A tape copy has no file to name its records after: they go to the current folder,

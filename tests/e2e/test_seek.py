@@ -1,103 +1,86 @@
-"""Seeking before a job, end to end: /SEEK with each kind the vdat drive knows, targets it
-never shows, a tape that seems to stand still, and the end of the recording.
+# Seeking before a job, end to end, on a long tape: every kind of target must land on its
+# exact frame, which the job then reads (the first samples of a WAV file from a drive, the
+# first frames of an image from an image); targets the tape never shows run into its end; a tape
+# that stands still fails the seek. The clock, and vdat's winding with it, runs 100 times
+# faster.
 
-Every run copies the tape to an image from wherever the seek left it, so the image's
-first frame tells where that was.
-TERVANO_TIME_SCALE runs the program's clock, and vdat's winding with it, a hundred times
-faster: the once-a-second polls, the 30-second stall rule and the 2-second settle cost
-milliseconds.
-"""
-
-import itertools
 import unittest
 
 import datcomposer as dc
-from datcomposer import Bay, read_frames, run, trace
 
-SCALED = {'TERVANO_TIME_SCALE': '100'}
-PROGRAM_FRAMES = 40
+SCALE = {'TERVANO_TIME_SCALE': '100'}
+LEADER = 200  # blank tape before the first program
+NOT_FOUND = "Reached end of tape...Drive didn't complete seek\nread audio block failed\n"
 
 
-def program_tape(programs):
-    """A lead-in, then programs 1..programs of PROGRAM_FRAMES frames each with one running
-    absolute time, then a lead-out."""
-    tape = dc.lead_in(20)
-    for number in range(1, programs + 1):
-        first = (number - 1) * PROGRAM_FRAMES
-        tape += dc.program(number, PROGRAM_FRAMES, start_abs=dc.time_after(first),
-                           audio=lambda i, n=number: bytes([n, i]) * 16)
-    return tape + dc.lead_out(20)
+# Programs 1-25, then 101-115 (after 10 comes 110 too); the k-th has 40 + 4k frames.
+# Cheap to compose: every frame has the same audio but for its first four bytes, its
+# position on the tape; the subcode tells programs and times apart.
+def long_tape():
+    audio = bytes(range(256)) * 22 + bytes(128)
+    tape = [dc.blank_frame()] * LEADER
+    for k, number in enumerate(list(range(1, 26)) + list(range(101, 116))):
+        at = len(tape)
+        tape += dc.program(number, 40 + 4 * k, start_abs=dc.time_after(at - LEADER, (0, 58, 30, 0)),
+                           audio=lambda i: (at + i).to_bytes(4, 'little') + audio[4:])
+    return tape
 
 
 class Seek(unittest.TestCase):
-    def seek(self, tape, kind, value, source='drive', **drive):
-        """Seeks on a cassette in the drive at 0:4, or with source 'image' in the same
-        frames as an image file, and copies from there to Tape.img."""
-        self.bay = Bay()
-        self.bay.add('0:4', cassette=self.bay.cassette('tape.dat', tape), **drive)
-        dc.write_cassette(self.bay.file('tape.img'), tape)
-        input_args = {'drive': ['/INPUTID', '0:4'], 'image': ['/INPUTIMG', 'tape.img']}[source]
-        return run(['/DAT2IMG', 'Tape'] + input_args + ['/SEEK', kind, value], self.bay,
-                   env=SCALED)
-
-    def test_each_kind_of_target(self):
-        tape = program_tape(4)
-        times = dc.program_times
-        cases = (
-            ('prognum', '3', 40, 'program number 3', bytes([0, 0, 0, 3, 0]),
-             lambda n, data: times(data)[0] == 3),
-            ('ABSTIME', '0:0:2:5', 400, 'time 00:00:02:05', bytes([0x20, 0, 0, 2, 5]),
-             lambda n, data: times(data)[1] == dc.time_bytes((0, 0, 2, 5))),
-            ('RUNTIME', '0:0:1:30', 400, 'time 00:00:01:30', bytes([0x40, 0, 0, 1, 0x30]),
-             lambda n, data: dc.running_time(n) == (0, 0, 1, 30)),
-            ('PROGTIME', '0:0:1:3', 400, 'time 00:00:01:03', bytes([0x60, 0, 0, 1, 3]),
-             lambda n, data: times(data)[2] == dc.time_bytes((0, 0, 1, 3))),
+    def test_every_kind_lands_on_its_frame(self):
+        tape, running = long_tape(), [(0, 0, 0, 0)]
+        for _ in tape:
+            running.append(dc.step_time(running[-1]))
+        # One bay for every run: each seek winds from where the last one left the tape.
+        bay = dc.Bay().add('0:4', cassette='in.dat', frames=tape, locate_fps=2000)
+        dc.write_cassette(bay.file('in.img'), tape)
+        drive, image = ['/TERVANO', 'T', '/INPUTID', '0:4'], ['/DAT2IMG', 'Tape', '/INPUTIMG', 'in.img']
+        shows = lambda part, value: lambda n: dc.program_times(tape[n])[part] == value
+        clock = lambda part, time: shows(part, dc.time_bytes(time))
+        cases = (  # job, seek, heading, LOCATE bytes 3-7, what the target frame shows
+            (drive, 'PROGNUM 110', 'program number 110', '00 00 01 10 00', shows(0, 0x110)),
+            (image, 'prognum 23', 'program number 23', None, shows(0, 0x023)),
+            (drive, 'ABSTIME 1:0:17:21', 'time 01:00:17:21', '20 01 00 17 21', clock(1, (1, 0, 17, 21))),
+            (image, 'ABSTIME 0:59:8:33', 'time 00:59:08:33', None, clock(1, (0, 59, 8, 33))),
+            (drive, 'RUNTIME 0:1:23:17', 'time 00:01:23:17', '40 00 01 23 17',
+             lambda n: running[n] == (0, 1, 23, 17)),
+            (image, 'RUNTIME 0:0:44:5', 'time 00:00:44:05', None, lambda n: running[n] == (0, 0, 44, 5)),
+            # the first programs long enough to show them are the 27th and the 16th
+            (drive, 'PROGTIME 0:0:4:10', 'time 00:00:04:10', '60 00 00 04 10', clock(2, (0, 0, 4, 10))),
+            (image, 'PROGTIME 0:0:2:33', 'time 00:00:02:33', None, clock(2, (0, 0, 2, 33))),
         )
-        outs = {}
-        for (kind, value, fps, heading, locate, shows_target), source in itertools.product(
-                cases, ('drive', 'image')):
-            with self.subTest(kind=kind, source=source):
-                code, out = outs[kind, source] = self.seek(tape, kind, value, source,
-                                                           locate_fps=fps)
+        for job, seek, heading, locate, target_shows in cases:
+            with self.subTest(seek, image=job is image):
+                code, out = bay.run(job + ['/SEEK'] + seek.split(), stdin=b'\x1b', env=SCALE)
                 self.assertEqual(code, 0, out)
-                self.assertNotIn('Seek failed', out)
-                self.assertNotIn("Drive didn't complete seek", out)
                 self.assertIn(' - seeking to tape %s\n' % heading, out)
-                self.assertEqual([line.cdb for line in trace(self.bay) if line.cdb[0] == 0x2B],
-                                 [bytes([0x2B, 5, 0]) + locate + bytes(2)] if source == 'drive'
-                                 else [])
-                target = next(n for n, data in enumerate(tape) if shows_target(n, data))
-                self.assertEqual(read_frames(self.bay.file('Tape.img')), tape[target:])
-        # 100 frames to wind at 40 a second: the polls on the way show programs 1 and 2
-        self.assertRegex(outs['prognum', 'drive'][1],
-                         r'   - Present seek position: PROGNUM: 00[12], ABSTIME: 00:00:0\d:\d\d\r')
+                self.assertNotIn('Seek failed', out)
+                target = next(n for n in range(len(tape)) if target_shows(n))
+                if job is drive:  # ESC after the first frame stored
+                    self.assertEqual([c.hex(' ') for c in bay.cdbs() if c[0] == 0x2B][-1],
+                                     '2b 05 00 %s 00 00' % locate)
+                    with open(bay.file('T1.wav'), 'rb') as wav:
+                        self.assertEqual(wav.read()[44:], tape[target][:5760])
+                else:  # ESC after the first frame read: two frames stored
+                    self.assertEqual(bay.frames('Tape.img'), tape[target:target + 2])
 
-    def test_target_never_shown_runs_into_the_end_of_data(self):
-        tape = program_tape(2)
-        # second 1 has frames 0-32 only
-        for kind, value, source in (('ABSTIME', '0:0:1:33', 'drive'), ('PROGNUM', '7', 'drive'),
-                                    ('PROGNUM', '7', 'image')):
-            with self.subTest(kind=kind, source=source):
-                code, out = self.seek(tape, kind, value, source, locate_fps=400)
-                self.assertIn("Reached end of tape...Drive didn't complete seek\n", out)
-                # the job then starts at the end of the recording
-                self.assertIn('read audio block failed\n', out)
-                self.assertEqual(code, 6, out)
-
-    def test_tape_standing_still_for_30_seconds(self):
-        # Winding one frame a second through unrecorded tape, the drive shows no time
-        # that changes: to the seek the tape has stopped.
-        tape = [dc.blank_frame()] * 200 + list(dc.program(1, 10, audio=lambda i: b'x'))
-        code, out = self.seek(tape, 'PROGNUM', '1', locate_fps=1)
-        self.assertIn('PROGNUM: aaa, ABSTIME: aa:aa:aa:aa\r\n\nSeek failed 0\n'
-                      "Drive didn't complete seek\n", out)
-        # A poll a (scaled) second; real time spent in each poll, more under load, makes
-        # fewer of them. The exact 30 seconds are measured on a fake clock in the unit tests.
-        polls = out.count('   - Present seek position: ')
-        self.assertGreaterEqual(polls, 15)
-        self.assertLessEqual(polls, 29)
-        # the job still runs
-        self.assertEqual(code, 0, out)
+    def test_targets_never_shown_and_a_tape_that_stands_still(self):
+        cases = (  # source, seek, drive keys, exit, the end of the seek
+            ('/INPUTID', 'PROGNUM 116', {}, 6, NOT_FOUND),
+            ('/INPUTID', 'ABSTIME 0:59:1:33', {}, 6, NOT_FOUND),  # second 1 has frames 0-32
+            ('/INPUTIMG', 'PROGNUM 26', {}, 6, NOT_FOUND),
+            # Winding a frame a second through blank tape, the drive shows no time that
+            # changes: after 30 seconds the seek gives up, and the job runs.
+            ('/INPUTID', 'PROGNUM 1', {'locate_fps': 1}, 0,
+             "PROGNUM: aaa, ABSTIME: aa:aa:aa:aa\r\n\nSeek failed 0\nDrive didn't complete seek\n"),
+        )
+        tape = long_tape()
+        for source, seek, keys, exit_code, text in cases:
+            with self.subTest(seek, source=source):
+                bay = dc.Bay().add('0:4', cassette='in.img', frames=tape, **keys)
+                code, out = bay.run(['/DAT2IMG', 'Tape', source, '0:4' if source == '/INPUTID'
+                                     else 'in.img', '/SEEK'] + seek.split(), stdin=b'\x1b', env=SCALE)
+                self.assertEqual((code, out.count(text)), (exit_code, 1), out)
 
 
 if __name__ == '__main__':
