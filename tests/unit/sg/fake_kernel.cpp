@@ -64,7 +64,7 @@ int fake_sg_io(int fd, sg_io_hdr_t* io) {
     io->status = a.status;
     io->host_status = a.host_status;
     io->driver_status = a.driver_status;
-    io->resid = 0;  // as some drivers report it after a short tape read
+    io->resid = a.resid;
     return 0;
 }
 

@@ -11,7 +11,8 @@
 
 #include "sg/sg_provider.h"
 
-// What SG_IO gives back; ioctl_errno non-zero makes the ioctl itself fail.
+// What SG_IO gives back; ioctl_errno non-zero makes the ioctl itself fail. resid is the
+// driver's residual count, which some drivers leave at 0 after a short tape read.
 struct FakeAnswer {
     int ioctl_errno = 0;
     uint8_t status = 0;
@@ -19,6 +20,7 @@ struct FakeAnswer {
     uint16_t driver_status = 0;
     std::vector<uint8_t> data{};
     std::vector<uint8_t> sense{};
+    int resid = 0;
 };
 
 struct FakeDevice {
