@@ -33,10 +33,9 @@ Bytes fixed_sense(uint8_t byte2, uint8_t asc, uint8_t ascq, uint32_t info = 0) {
     return sense;
 }
 
-Bytes pattern(size_t length) {
-    Bytes data(length);
-    for (size_t i = 0; i < length; ++i) data[i] = uint8_t(i * 7);
-    return data;
+// A CHECK CONDITION with sense, after data and with the driver's residual count.
+FakeAnswer check(Bytes sense, Bytes data = {}, int resid = 0, uint16_t host = 0) {
+    return {.status = kCheck, .host_status = host, .data = data, .sense = sense, .resid = resid};
 }
 
 // The ScsiStatus the transport builds from a finished request.
@@ -58,7 +57,7 @@ protected:
         close(event);
         SgFixture::TearDown();
     }
-    FakeDevice& tape() { return kernel.devices[0]; }
+    FakeDevice& tape() { return devices[0]; }
 
     // READ(6) of one frame in variable-length mode, as the program sends it.
     SRB_ExecSCSICmd read_frame() {
@@ -104,92 +103,75 @@ TEST_F(SgRequest, SendsEachRequestAsGivenOnTheDeviceOpenedOnce) {
     EXPECT_EQ(2u, signals());
 }
 
-// What the kernel answers, and what the caller of SendASPI32Command then finds.
-struct Outcome {
-    const char* what;
-    FakeAnswer answer;     // ioctl errno, SCSI status, host byte, driver byte, data, sense, resid
-    uint32_t scsi_status;  // as the transport packs it: SRB_Status in the top byte
-    uint8_t ha_stat;
-    uint32_t buf_len;  // with SRB_ENABLE_RESIDUAL_COUNT: the residue, once one is known
-};
-
 const Bytes kDescriptorSense = {
     0x72, 0x08, 0x00, 0x05, 0, 0, 0, 0x10,  // BLANK CHECK 00h/05h, 16 bytes follow
     0x00, 0x0A, 0x80, 0,    0, 0, 0, 0,    0, 0, 0x03, 0x36,  // INFORMATION 822, VALID
     0x04, 0x02, 0x00, 0x60};                                  // stream commands: EOM, ILI
-const uint32_t kAll = kFrameBytes;                            // SRB_BufLen untouched
+const uint32_t kAll = kFrameBytes;
+const Bytes kData = Bytes(5000, 0x5A), kFull = Bytes(kAll, 0x5A);
 
+// What the kernel answers (ioctl errno, SCSI status, host byte, driver byte, data, sense,
+// resid), then what the caller of SendASPI32Command finds: the ScsiStatus as the transport
+// packs it (SRB_Status in the top byte), SRB_HaStat and SRB_BufLen, which is the residue
+// when SRB_ENABLE_RESIDUAL_COUNT asks for it and one is known.
 // clang-format off
-const Outcome kOutcomes[] = {
-    {"GOOD, a whole frame", {.data = pattern(kAll)}, 0x01000000, HASTAT_OK, 0},
-    {"GOOD, 822 bytes short", {.data = pattern(5000), .resid = 822}, 0x01000000, HASTAT_OK, 822},
-    {"GOOD, a count past the request", {.resid = 9000}, 0x01000000, HASTAT_OK, kAll},
-    {"CONDITION MET", {.status = 0x04}, 0x01000000, HASTAT_OK, 0},
-    {"BUSY", {.status = STATUS_BUSY}, 0x04000000, HASTAT_OK, kAll},
-    {"end of data", {.status = kCheck, .sense = fixed_sense(0x08, 0x00, 0x05), .resid = 5822},
-     0x04080005, HASTAT_OK, kAll},
-    {"end of medium", {.status = kCheck, .sense = fixed_sense(0x4D, 0x00, 0x02)},
-     0x044D0002, HASTAT_OK, 0},
-    {"write protected", {.status = kCheck, .sense = fixed_sense(0x07, 0x27, 0x00)},
-     0x04072700, HASTAT_OK, 0},
-    {"unreadable frame, INFORMATION its block address",
-     {.status = kCheck, .sense = fixed_sense(0x03, 0x11, 0x00, 1234), .resid = 5822},
-     0x04031100, HASTAT_OK, kAll},
-    {"short block: ILI, 822 bytes missing",
-     {.status = kCheck, .data = pattern(5000), .sense = fixed_sense(0x20, 0, 0, 822)},
-     0x04200000, HASTAT_OK, 822},
-    {"long block: ILI, 100 bytes more",
-     {.status = kCheck, .data = pattern(kAll), .sense = fixed_sense(0x20, 0, 0, -100)},
-     0x04200000, HASTAT_OK, 0},
-    {"ILI with a count past the request", {.status = kCheck, .sense = fixed_sense(0x20, 0, 0, 9000)},
-     0x04200000, HASTAT_OK, kAll},
-    {"descriptor sense", {.status = kCheck, .data = pattern(5000), .sense = kDescriptorSense},
-     0x04680005, HASTAT_OK, 822},
-    {"CHECK CONDITION without sense", {.status = kCheck}, 0x04000000, HASTAT_REQUEST_SENSE_FAILED,
-     kAll},
-    {"DID_NO_CONNECT", {.host_status = 0x01}, 0x82000000, HASTAT_SEL_TO, kAll},
-    {"DID_BUS_BUSY", {.host_status = 0x02}, 0x04000000, HASTAT_TIMEOUT, kAll},
-    {"DID_TIME_OUT", {.host_status = 0x03}, 0x02000000, HASTAT_COMMAND_TIMEOUT, kAll},
-    {"DID_TIME_OUT with sense", {.status = kCheck, .host_status = 0x03,
-     .sense = fixed_sense(0x03, 0x11, 0x00)}, 0x02000000, HASTAT_COMMAND_TIMEOUT, kAll},
-    {"DID_BAD_TARGET", {.host_status = 0x04}, 0x82000000, HASTAT_SEL_TO, kAll},
-    {"DID_ABORT", {.host_status = 0x05}, 0x02000000, HASTAT_OK, kAll},
-    {"DID_PARITY", {.host_status = 0x06}, 0x04000000, HASTAT_PARITY_ERROR, kAll},
-    {"DID_ERROR", {.host_status = 0x07}, 0x04000000, HASTAT_PHASE_ERR, kAll},
-    {"DID_RESET", {.host_status = 0x08}, 0x04000000, HASTAT_BUS_RESET, kAll},
-    {"DID_RESET with sense: the drive tells more", {.status = kCheck, .host_status = 0x08,
-     .sense = fixed_sense(0x06, 0x29, 0x00)}, 0x04062900, HASTAT_OK, 0},
-    {"DID_SOFT_ERROR, unknown here", {.host_status = 0x0B}, 0x04000000, HASTAT_PHASE_ERR, kAll},
-    {"DID_TRANSPORT_DISRUPTED", {.host_status = 0x0E}, 0x04000000, HASTAT_BUS_FREE, kAll},
-    {"DID_TRANSPORT_FAILFAST", {.host_status = 0x0F}, 0x04000000, HASTAT_BUS_FREE, kAll},
-    {"DRIVER_ERROR", {.driver_status = 0x04}, 0x04000000, HASTAT_PHASE_ERR, kAll},
-    {"DRIVER_TIMEOUT", {.driver_status = 0x06}, 0x02000000, HASTAT_COMMAND_TIMEOUT, kAll},
-    {"ioctl ETIMEDOUT", {.ioctl_errno = ETIMEDOUT}, 0x02000000, HASTAT_COMMAND_TIMEOUT, kAll},
-    {"ioctl EINTR", {.ioctl_errno = EINTR}, 0x02000000, HASTAT_OK, kAll},
-    {"ioctl ENOMEM", {.ioctl_errno = ENOMEM}, 0xE9000000, HASTAT_OK, kAll},
-    {"ioctl EBUSY", {.ioctl_errno = EBUSY}, 0xE5000000, HASTAT_OK, kAll},
-    {"ioctl EINVAL", {.ioctl_errno = EINVAL}, 0xE0000000, HASTAT_OK, kAll},
-    {"ioctl EIO", {.ioctl_errno = EIO}, 0x04000000, HASTAT_PHASE_ERR, kAll},
+const std::tuple<FakeAnswer, uint32_t, uint8_t, uint32_t> kOutcomes[] = {
+    {{.data = kFull}, 0x01000000, HASTAT_OK, 0},
+    {{.data = kData, .resid = 822}, 0x01000000, HASTAT_OK, 822},  // a short read
+    {{.resid = 9000}, 0x01000000, HASTAT_OK, kAll},  // a count past the request
+    {{.status = 0x04}, 0x01000000, HASTAT_OK, 0},  // CONDITION MET
+    {{.status = STATUS_BUSY}, 0x04000000, HASTAT_OK, kAll},
+    {check(fixed_sense(0x08, 0x00, 0x05), {}, kAll), 0x04080005, HASTAT_OK, kAll},  // end of data
+    {check(fixed_sense(0x4D, 0x00, 0x02)), 0x044D0002, HASTAT_OK, 0},  // end of medium
+    {check(fixed_sense(0x07, 0x27, 0x00)), 0x04072700, HASTAT_OK, 0},  // write protected
+    // INFORMATION of an unreadable frame: its block address, no residue
+    {check(fixed_sense(0x03, 0x11, 0x00, 1234), {}, kAll), 0x04031100, HASTAT_OK, kAll},
+    {check(fixed_sense(0x20, 0, 0, 822), kData), 0x04200000, HASTAT_OK, 822},  // short block
+    {check(fixed_sense(0x20, 0, 0, -100), kFull), 0x04200000, HASTAT_OK, 0},  // longer block
+    {check(fixed_sense(0x20, 0, 0, 9000)), 0x04200000, HASTAT_OK, kAll},  // past the request
+    {check(kDescriptorSense, kData), 0x04680005, HASTAT_OK, 822},
+    {{.status = kCheck}, 0x04000000, HASTAT_REQUEST_SENSE_FAILED, kAll},  // no sense at all
+    {{.host_status = 0x01}, 0x82000000, HASTAT_SEL_TO, kAll},  // DID_NO_CONNECT
+    {{.host_status = 0x02}, 0x04000000, HASTAT_TIMEOUT, kAll},  // DID_BUS_BUSY
+    {{.host_status = 0x03}, 0x02000000, HASTAT_COMMAND_TIMEOUT, kAll},  // DID_TIME_OUT
+    {check(fixed_sense(3, 0x11, 0), {}, 0, 0x03), 0x02000000, HASTAT_COMMAND_TIMEOUT, kAll},
+    {{.host_status = 0x04}, 0x82000000, HASTAT_SEL_TO, kAll},  // DID_BAD_TARGET
+    {{.host_status = 0x05}, 0x02000000, HASTAT_OK, kAll},  // DID_ABORT
+    {{.host_status = 0x06}, 0x04000000, HASTAT_PARITY_ERROR, kAll},  // DID_PARITY
+    {{.host_status = 0x07}, 0x04000000, HASTAT_PHASE_ERR, kAll},  // DID_ERROR
+    {{.host_status = 0x08}, 0x04000000, HASTAT_BUS_RESET, kAll},  // DID_RESET
+    {check(fixed_sense(6, 0x29, 0), {}, 0, 0x08), 0x04062900, HASTAT_OK, 0},  // the drive tells more
+    {{.host_status = 0x0B}, 0x04000000, HASTAT_PHASE_ERR, kAll},  // DID_SOFT_ERROR: unknown here
+    {{.host_status = 0x0E}, 0x04000000, HASTAT_BUS_FREE, kAll},  // DID_TRANSPORT_DISRUPTED
+    {{.host_status = 0x0F}, 0x04000000, HASTAT_BUS_FREE, kAll},  // DID_TRANSPORT_FAILFAST
+    {{.driver_status = 0x04}, 0x04000000, HASTAT_PHASE_ERR, kAll},  // DRIVER_ERROR
+    {{.driver_status = 0x06}, 0x02000000, HASTAT_COMMAND_TIMEOUT, kAll},  // DRIVER_TIMEOUT
+    {{.ioctl_errno = ETIMEDOUT}, 0x02000000, HASTAT_COMMAND_TIMEOUT, kAll},
+    {{.ioctl_errno = EINTR}, 0x02000000, HASTAT_OK, kAll},
+    {{.ioctl_errno = ENOMEM}, 0xE9000000, HASTAT_OK, kAll},
+    {{.ioctl_errno = EBUSY}, 0xE5000000, HASTAT_OK, kAll},
+    {{.ioctl_errno = EINVAL}, 0xE0000000, HASTAT_OK, kAll},
+    {{.ioctl_errno = EIO}, 0x04000000, HASTAT_PHASE_ERR, kAll},
 };
 // clang-format on
 
 // The buffer holds what the drive sent and, after it, what the caller prepared; the
 // target status always reaches the caller; every request signals its event once.
 TEST_F(SgRequest, EveryKernelOutcomeReachesTheCallerAsAspiStatus) {
-    for (const Outcome& c : kOutcomes) {
-        tape().answer = c.answer;
+    for (const auto& row : kOutcomes) {
+        const auto& [answer, scsi_status, ha_stat, buf_len] = row;
+        tape().answer = answer;
         buffer.assign(kFrameBytes, 0);
         SRB_ExecSCSICmd srb = read_frame();
         srb.SRB_Flags |= SRB_ENABLE_RESIDUAL_COUNT;
         uint32_t returned = send(&srb);
-        Bytes expected = c.answer.data;
+        Bytes expected = answer.data;
         expected.resize(kFrameBytes, 0);
         EXPECT_EQ(std::tuple(returned, scsi_status_of(srb), int{srb.SRB_HaStat},
-                             int{srb.SRB_TargStat}, srb.SRB_BufLen, signals()),
-                  std::tuple(c.scsi_status >> 24, c.scsi_status, int{c.ha_stat},
-                             int{c.answer.status}, c.buf_len, uint64_t{1}))
-            << c.what;
-        EXPECT_EQ(buffer, expected) << c.what;
+                             int{srb.SRB_TargStat}, srb.SRB_BufLen, signals(), buffer),
+                  std::tuple(scsi_status >> 24, scsi_status, int{ha_stat}, int{answer.status},
+                             buf_len, uint64_t{1}, expected))
+            << &row - kOutcomes;
     }
     EXPECT_EQ(1, tape().opens);
 }
@@ -247,8 +229,10 @@ TEST_F(SgRequest, RefusedRequestsAreCompletedUnsent) {
     srb = read_frame();
     srb.SRB_CDBLen = 5;  // no SCSI command is shorter than 6 bytes
     EXPECT_EQ(SS_INVALID_SRB, send(&srb));
-    EXPECT_EQ(3u, signals());
-    EXPECT_EQ(0, tape().opens);
+    tape().open_errno = ENOENT;  // a node removed since the devices were found
+    EXPECT_EQ(SS_NO_DEVICE, send(&(srb = read_frame())));
+    EXPECT_EQ(4u, signals());
+    EXPECT_TRUE(tape().requests.empty());
 }
 
 }  // namespace

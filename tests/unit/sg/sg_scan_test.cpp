@@ -16,25 +16,17 @@ using SgScan = SgFixture;
 // device the sg driver serves under a whole kernel address, with printable strings.
 TEST_F(SgScan, ListsEveryDeviceWithWhatStandsInItsWay) {
     add_device("5:1:3:0", "sg3");
-    FakeDevice& disk = add_device("0:0:0:0", "sg0");
-    disk.vendor = "ATA";
-    disk.model = "Samsung SSD 860";
-    disk.rev = "4B6Q";
-    disk.type = 0;
+    FakeDevice& disk = add_device("0:0:0:0", "sg0", "ATA", "Samsung SSD 860", "4B6Q", 0);
     disk.open_errno = EACCES;
     disk.rw_group = "disk";
     add_device("5:0:2:0", "sg2");
     add_device("3:0:4:0", "sg1");
     add_device("5:1:6:1", "sg4");
-    FakeDevice& far = add_device("7:0:9:0", "sg6");
-    far.vendor = "SONY";
-    far.model = "SDT-9000\x01";
-    far.rev = "12.2 and more";
-    far.type = 99;
+    add_device("7:0:9:0", "sg6", "SONY", "SDT-9000\x01", "12.2 and more", 99);
     add_device("1:0:0:0", "");  // not served by the sg driver: no adapter of its own
     add_device("6:0:5:0", "sg5x");
-    for (const char* bad : {"1:2:3", "1:2:3:4:5", "1:2:3:x", "", "2147483648:0:0:0", "-1:0:0:0",
-                            "1:2:3:4 ", "1::3:4"}) {
+    for (const char* bad :
+         {"1:2:3", "1:2:3:4:5", "1:2:3:x", "2147483648:0:0:0", "-1:0:0:0", "1:2:3:4 ", "1::3:4"}) {
         add_device(bad, "sg9");
     }
 
@@ -57,28 +49,21 @@ TEST_F(SgScan, ListsEveryDeviceWithWhatStandsInItsWay) {
         diagnostics());
     EXPECT_EQ(-1, provider.devices.back().device_type);
     // the access check leaves nothing open
-    EXPECT_EQ(kernel.devices[3].opens, kernel.devices[3].closes);
+    EXPECT_EQ(devices[3].opens, devices[3].closes);
 }
 
-TEST_F(SgScan, SaysPlainlyWhenThereIsNothing) {
-    kernel.sysfs_present = false;
+// Adapters up to what the support query's byte holds; none without devices or sysfs.
+TEST_F(SgScan, CountsAdaptersUpToWhatOneByteHoldsAndSaysPlainlyWhenThereIsNone) {
+    EXPECT_EQ(0xE800u, sg_support_info(&provider));  // SS_NO_ADAPTERS
+    for (int host = 0; host < 256; ++host) add_device(std::to_string(host) + ":0:1:0", "sg1");
+    EXPECT_EQ(0x01FFu, sg_support_info(&provider));
+    provider.sysfs_devices = "/nonexistent/sys/bus/scsi/devices";
+    EXPECT_EQ(0xE800u, sg_support_info(&provider));
     EXPECT_EQ(0, sg_print_devices(&provider, diag));
     EXPECT_EQ(
         "No SCSI generic devices found.\n"
         "The sg kernel module serves them; \"sudo modprobe sg\" loads it.\n",
         diagnostics());
-}
-
-// Up to what the support query's byte holds.
-TEST_F(SgScan, CountsAdaptersUpToWhatOneByteHolds) {
-    EXPECT_EQ(0xE800u, sg_support_info(&provider));  // SS_NO_ADAPTERS
-    for (int host = 0; host < 300; ++host) {
-        std::string name = "sg" + std::to_string(host);
-        add_device((std::to_string(host) + ":0:1:0").c_str(), name.c_str());
-    }
-    EXPECT_EQ(0x01FFu, sg_support_info(&provider));
-    kernel.sysfs_present = false;
-    EXPECT_EQ(0xE800u, sg_support_info(&provider));
 }
 
 }  // namespace
