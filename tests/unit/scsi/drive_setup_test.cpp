@@ -55,20 +55,15 @@ DriveReply answer(SimDrive& d, const RecordedCommand& c) {
     }
 }
 
-class DriveSetupTest : public ::testing::Test {
+class DriveSetupTest : public DriveTest {
 protected:
     void SetUp() override {
-        fake_drive_install(&drive);
-        fake_clock_install(&clock);
+        DriveTest::SetUp();
         drive.respond = [this](const RecordedCommand& c) {
             auto found = bay.find(c.target);
             return found == bay.end() ? DriveReply{.status = SS_NO_DEVICE}
                                       : answer(found->second, c);
         };
-    }
-    void TearDown() override {
-        fake_clock_remove();
-        fake_drive_remove();
     }
     // Drives on adapter 0; a negative target names no drive.
     void name_drives(int input_target, int output_target) {
@@ -77,15 +72,13 @@ protected:
         job.output_id_given = output_target >= 0 ? 5 : 0;
         job.output = {0, output_target, 0};
     }
-    // What the step printed, and its result.
-    std::pair<std::string, int> trace(int (*step)(JobState*)) {
+    // What the step printed, then "=> " and its result.
+    std::string trace(int (*step)(JobState*)) {
         testing::internal::CaptureStdout();
         int result = step(&job);
-        return {testing::internal::GetCapturedStdout(), result};
+        return testing::internal::GetCapturedStdout() + "=> " + std::to_string(result);
     }
 
-    FakeDrive drive;
-    FakeClock clock;
     std::map<int, SimDrive> bay;  // by target
     JobState job{};
 };
@@ -103,65 +96,59 @@ TEST_F(DriveSetupTest, PreparesAndReleasesAnSdt9000InputAndAPythonOutput) {
     name_drives(4, 3);
     job.output_drive_kind = 1;  // left over: the preparation resets it
     EXPECT_EQ(trace(configure_drives),
-              std::pair(std::string("Configuring input drive...\n"
-                                    " - found drive SONY     SDT-9000        12.2\n"
-                                    " - waiting (up to 60 seconds) for tape to mount...done\n"
-                                    " - setting drive in audio mode...done\n"
-                                    " - issuing a tape load...done\n"
-                                    "Configuring output drive 0:3:0...\n"
-                                    " - found drive ARCHIVE  Python 25601-XXX2.63\n"
-                                    " - waiting (up to 60 seconds) for tape to mount...done\n"
-                                    " - setting drive in audio mode...done\n"),
-                        0));
-    EXPECT_EQ(clock.sleeps, 0u) << "a mounted tape is not waited for";
-    EXPECT_EQ(trace(close_drives).first,
+              "Configuring input drive...\n"
+              " - found drive SONY     SDT-9000        12.2\n"
+              " - waiting (up to 60 seconds) for tape to mount...done\n"
+              " - setting drive in audio mode...done\n"
+              " - issuing a tape load...done\n"
+              "Configuring output drive 0:3:0...\n"
+              " - found drive ARCHIVE  Python 25601-XXX2.63\n"
+              " - waiting (up to 60 seconds) for tape to mount...done\n"
+              " - setting drive in audio mode...done\n=> 0");
+    EXPECT_EQ(drive.sleeps, 0u) << "a mounted tape is not waited for";
+    EXPECT_EQ(trace(close_drives),
               "\n - closing input drive...\n"
               " - issuing a tape unload...done\n"
               " - setting drive back to data mode...done\n"
-              " - closing output drive...\n");
+              " - closing output drive...\n=> 0");
     job = JobState{};
-    EXPECT_EQ(trace(close_drives).first, "\n");
+    EXPECT_EQ(trace(close_drives), "\n=> 0");
 }
 
 TEST_F(DriveSetupTest, IdentificationFailuresStopThePreparation) {
     bay[4] = {.identity = kSdt9000};
     name_drives(4, 5);
-    auto [printed, result] = trace(configure_drives);
-    EXPECT_TRUE(printed.ends_with("Configuring output drive 0:5:0...\nno device at 0:5:0\n"))
+    std::string printed = trace(configure_drives);
+    EXPECT_TRUE(printed.ends_with("Configuring output drive 0:5:0...\nno device at 0:5:0\n=> 1"))
         << printed;
-    EXPECT_EQ(result, 1);
     name_drives(4, -1);
     bay[4].answers_inquiry = false;
-    EXPECT_EQ(trace(configure_drives), std::pair(std::string("Configuring input drive...\n"), 1));
+    EXPECT_EQ(trace(configure_drives), "Configuring input drive...\n=> 1");
     bay[4] = {.identity = "Archive Python 25601-XXX2.63"};
-    EXPECT_EQ(trace(configure_drives),
-              std::pair(std::string("Configuring input drive...\ndrive is unknown\n"), 2));
+    EXPECT_EQ(trace(configure_drives), "Configuring input drive...\ndrive is unknown\n=> 2");
 }
 
 TEST_F(DriveSetupTest, FailedStepsContinueAnyway) {
     bay[4] = {.identity = kSdt9000, .mounted = false, .works = false};
     name_drives(4, -1);
     EXPECT_EQ(trace(configure_drives),
-              std::pair(std::string(
-                            "Configuring input drive...\n"
-                            " - found drive SONY     SDT-9000        12.2\n"
-                            " - waiting (up to 60 seconds) for tape to mount...failed, continuing "
-                            "anyway\n"
-                            " - setting drive in audio mode...get mode page retval -1\n"
-                            "Failed to set new density\n"
-                            "failed, continuing anyway\n"
-                            " - issuing a tape load...load failed; 04023a00\n"
-                            "failed, continuing anyway\n"),
-                        0));
-    EXPECT_GE(clock.now_ms, 60000u);  // one short poll, then a minute of polls
-    EXPECT_LE(clock.now_ms, 60200u);
-    EXPECT_EQ(trace(close_drives).first,
+              "Configuring input drive...\n"
+              " - found drive SONY     SDT-9000        12.2\n"
+              " - waiting (up to 60 seconds) for tape to mount...failed, continuing anyway\n"
+              " - setting drive in audio mode...get mode page retval -1\n"
+              "Failed to set new density\n"
+              "failed, continuing anyway\n"
+              " - issuing a tape load...load failed; 04023a00\n"
+              "failed, continuing anyway\n=> 0");
+    EXPECT_GE(drive.now_ms, 60000u);  // one short poll, then a minute of polls
+    EXPECT_LE(drive.now_ms, 60200u);
+    EXPECT_EQ(trace(close_drives),
               "\n - closing input drive...\n"
               " - issuing a tape unload...load failed; 04023a00\n"
               "failed, continuing anyway\n"
               " - setting drive back to data mode...get mode page retval -1\n"
               "Failed to set new density\n"
-              "failed, continuing anyway\n");
+              "failed, continuing anyway\n=> 0");
 }
 
 TEST_F(DriveSetupTest, MrsIsTurnedOffOnlyOnTheListedFirmware) {
@@ -171,7 +158,7 @@ TEST_F(DriveSetupTest, MrsIsTurnedOffOnlyOnTheListedFirmware) {
     std::vector<std::string> lines;
     auto prepare = [&](SimDrive drive) {
         bay[4] = drive;
-        std::string printed = trace(configure_drives).first;
+        std::string printed = trace(configure_drives);
         lines.push_back(printed.substr(std::min(printed.find("Turning"), printed.size())));
     };
     const std::string python_01931 = "ARCHIVE Python 01931-XXX";
@@ -183,10 +170,10 @@ TEST_F(DriveSetupTest, MrsIsTurnedOffOnlyOnTheListedFirmware) {
     prepare(SimDrive{});
     job.mrs_off = 0;
     prepare({.identity = python_01931 + "5.63"});
-    EXPECT_EQ(lines, (std::vector<std::string>{"Turning off MRS mode...done.\n",
-                                               "Turning off MRS mode...already off.\n",
-                                               "Turning off MRS mode...could not be turned off.\n",
-                                               "Turning off MRS mode...done.\n", "", "", "", ""}));
+    const std::string off = "Turning off MRS mode...";
+    EXPECT_EQ(lines, (std::vector<std::string>{off + "done.\n=> 0", off + "already off.\n=> 0",
+                                               off + "could not be turned off.\n=> 0",
+                                               off + "done.\n=> 0", "", "", "", ""}));
 }
 
 TEST_F(DriveSetupTest, RewindsOnRequestOrForCopies) {
@@ -195,15 +182,15 @@ TEST_F(DriveSetupTest, RewindsOnRequestOrForCopies) {
     bay[5] = {.identity = kSdt9000};
     name_drives(4, 5);
     job.mode_tape_to_wav = 1;
-    EXPECT_EQ(trace(rewind_drives).first, "");
+    EXPECT_EQ(trace(rewind_drives), "=> 0");
     EXPECT_TRUE(drive.commands.empty());
     for (int32_t JobState::*why :
          {&JobState::rewind, &JobState::mode_tape_to_image, &JobState::mode_tape_to_tape}) {
         job.*why = 7;
-        EXPECT_EQ(trace(rewind_drives).first,
+        EXPECT_EQ(trace(rewind_drives),
                   " - rewinding 0:4 input tape to beginning...rewind failed: 04023a00\n"
                   "failed, continuing anyway\n"
-                  " - rewinding 0:5 output tape to beginning...done\n");
+                  " - rewinding 0:5 output tape to beginning...done\n=> 0");
         job.*why = 0;
     }
 }

@@ -11,7 +11,6 @@ namespace {
 
 FakeDrive* g_drive = nullptr;
 const EventOps* g_real_events = nullptr;
-FakeClock* g_clock = nullptr;
 
 void answer(SRB_ExecSCSICmd* srb, bool signal) {
     complete_request(srb, g_drive->respond(g_drive->commands.back()), signal);
@@ -54,8 +53,8 @@ int fake_wait(int event, uint32_t timeout_ms) {
 }
 
 const EventOps kFakeEvents{fake_create, fake_wait};
-const PlatformClock kFakeClock{[] { return g_clock->now_ms; },
-                               [](uint32_t ms) { g_clock->now_ms += ms, g_clock->sleeps++; }};
+const PlatformClock kFakeClock{[] { return g_drive->now_ms; },
+                               [](uint32_t ms) { g_drive->now_ms += ms, g_drive->sleeps++; }};
 
 }  // namespace
 
@@ -77,21 +76,13 @@ void fake_drive_install(FakeDrive* drive) {
     g_drive = drive;
     aspi_set_provider_for_test([]() -> uint32_t { return 0x0101; }, fake_send);
     g_real_events = platform_set_event_ops(&kFakeEvents);
+    platform_set_clock(&kFakeClock);
 }
 
 void fake_drive_remove() {
     if (g_drive->worker.joinable()) g_drive->worker.join();
     aspi_set_provider_for_test(nullptr, nullptr);
     platform_set_event_ops(nullptr);
-    g_drive = nullptr;
-}
-
-void fake_clock_install(FakeClock* clock) {
-    g_clock = clock;
-    platform_set_clock(&kFakeClock);
-}
-
-void fake_clock_remove() {
     platform_set_clock(nullptr);
-    g_clock = nullptr;
+    g_drive = nullptr;
 }

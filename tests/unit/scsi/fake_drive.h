@@ -1,9 +1,12 @@
 #pragma once
-// A drive behind the transport's test seam, and a clock to watch it with.
+// A drive behind the transport's test seam, with a clock that moves only when the program
+// sleeps, and a test fixture that installs both.
 //
 // Every request the program sends is recorded. Normally the request is left pending when it
 // is sent and the drive answers when the transport waits on the request's event, so each
 // command's timeout is recorded as well. The reply comes from FakeDrive::respond.
+
+#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <functional>
@@ -47,13 +50,15 @@ struct FakeDrive {
     SRB_ExecSCSICmd* live = nullptr;       // the last request itself
     int waits = 0;                         // event waits of the transport
     std::thread worker;
+    uint32_t now_ms = 0;  // the clock
+    uint32_t sleeps = 0;
     void always(DriveReply reply) {
         respond = [reply](const RecordedCommand&) { return reply; };
     }
 };
 
-// Installs the drive as the ASPI provider, with the event waits it answers; remove
-// restores the real events and leaves no provider.
+// Installs the drive as the ASPI provider, with the event waits it answers and its clock;
+// remove restores the real events and clock and leaves no provider.
 void fake_drive_install(FakeDrive* drive);
 void fake_drive_remove();
 
@@ -61,10 +66,9 @@ void fake_drive_remove();
 // signals its event when asked.
 void complete_request(SRB_ExecSCSICmd* srb, const DriveReply& reply, bool signal);
 
-// A clock that moves only when the program sleeps.
-struct FakeClock {
-    uint32_t now_ms = 0;
-    uint32_t sleeps = 0;
+class DriveTest : public ::testing::Test {
+protected:
+    void SetUp() override { fake_drive_install(&drive); }
+    void TearDown() override { fake_drive_remove(); }
+    FakeDrive drive;
 };
-void fake_clock_install(FakeClock* clock);
-void fake_clock_remove();

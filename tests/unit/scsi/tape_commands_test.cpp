@@ -20,19 +20,7 @@ constexpr uint32_t kShort = 25000;
 constexpr uint32_t kLong = 60000;
 uint8_t buf[5822];
 
-class CommandTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        fake_drive_install(&drive);
-        fake_clock_install(&clock);
-    }
-    void TearDown() override {
-        fake_clock_remove();
-        fake_drive_remove();
-    }
-    FakeDrive drive;
-    FakeClock clock;
-};
+using CommandTest = DriveTest;
 
 // Only the low bytes of a partition, a load flag, a locate kind and a page count.
 const uint8_t kPage[100] = {0x13};
@@ -156,16 +144,16 @@ TEST_F(CommandTest, WaitReadyPollsEvery100MsUpToTheTimeout) {
         {1000, 600, 2, 0x01020401u, 1, 700},               // 2 ms: one command, one pause
     };
     for (const auto& [ready_at_ms, start_ms, timeout_ms, status, commands, end_ms] : cases) {
-        clock.now_ms = kClockStart + start_ms;
+        drive.now_ms = kClockStart + start_ms;
         drive.commands.clear();
         drive.respond = [this, ready_at = ready_at_ms](const RecordedCommand&) {
-            uint32_t now = clock.now_ms - kClockStart;
+            uint32_t now = drive.now_ms - kClockStart;
             DriveReply becoming_ready = reply_check(0x02, 0x04, 0x01);
             if (now >= ready_at / 2) becoming_ready.status = SS_COMP;
             return now >= ready_at ? DriveReply{} : becoming_ready;
         };
         ScsiStatus got = scsi_wait_ready(1, 5, 0, timeout_ms);
-        EXPECT_EQ(std::tuple(got, drive.commands.size(), clock.now_ms - kClockStart),
+        EXPECT_EQ(std::tuple(got, drive.commands.size(), drive.now_ms - kClockStart),
                   std::tuple(status, commands, end_ms));
     }
 }

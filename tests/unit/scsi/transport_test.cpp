@@ -15,16 +15,13 @@ namespace {
 
 const Bytes kRead = {0x08, 0x00, 0x00, 0x00, 0x40, 0x00};
 
-class TransportTest : public ::testing::Test {
+class TransportTest : public DriveTest {
 protected:
-    void SetUp() override { fake_drive_install(&drive); }
-    void TearDown() override { fake_drive_remove(); }
     ScsiStatus call(const Bytes& cdb, uint8_t* buffer, uint32_t length, int data_out,
                     uint32_t timeout_ms = 60000) {
         return ASPI_Call(1, 4, 0, cdb.data(), static_cast<int>(cdb.size()), buffer, length,
                          data_out, timeout_ms);
     }
-    FakeDrive drive;
 };
 
 // The fields of the request as the provider found it, and the event it is to signal.

@@ -23,16 +23,9 @@ std::string frames_file(std::initializer_list<int> numbers) {
 // One command to one drive, what it answers and where the tape then stands. R reads (the
 // frame numbered arg, or no bytes for -1), W writes frame arg, L locates block arg, A sets
 // audio mode.
-struct Step {
-    int target;
-    char op;
-    int arg;
-    uint32_t status;
-    uint8_t position;
-};
 constexpr uint32_t kUnreadable = 0x04031100, kUnwritable = 0x04030C00;
 // clang-format off
-const Step kSteps[] = {
+const std::tuple<int, char, int, uint32_t, uint8_t> kSteps[] = {
     // data mode; then recorded tape read to the end of data, a frame written in the middle
     {6, 'R', -1, 0x04033002, 0}, {6, 'W', 9, 0x04033005, 0}, {6, 'A', 0, kGood, 0},
     {6, 'R', 0, kGood, 1}, {6, 'R', 1, kGood, 2}, {6, 'R', 2, kGood, 3},
@@ -68,16 +61,17 @@ TEST_F(MediaTest, ReadsAndWritesAnswerAndMoveTheTapeAsADriveDoes) {
     bay("[0:1]\ncassette=locked.dat\nwrite_protect=1\n[0:2]\ncassette=short.dat\ncapacity=2\n"
         "[0:3]\ncassette=worn.dat\nread_errors=1, 3-4\n[0:4]\ncassette=bad.dat\nwrite_errors=1\n"
         "[0:5]\ncassette=long.dat\ncapacity=2\n[0:6]\ncassette=tape.dat\n");
-    for (const Step& s : kSteps) {
+    for (const auto& step : kSteps) {
+        const auto& [target, op, arg, status_then, position_then] = step;
         Bytes frame;
-        uint32_t answer = s.op == 'R'   ? read_frame(s.target, &frame)
-                          : s.op == 'W' ? write_frame(s.target, make_frame(s.arg))
-                          : s.op == 'L' ? status(s.target, cdb_locate_block(s.arg))
-                                        : set_density(s.target, 0x80);
-        uint8_t position = read_position(s.target, kGood, false)[7];
-        EXPECT_EQ(std::tuple(answer, position), std::tuple(s.status, s.position)) << &s - kSteps;
-        Bytes expected = s.op != 'R' ? Bytes{} : s.arg < 0 ? Bytes(kFrame, 0) : make_frame(s.arg);
-        EXPECT_EQ(frame, expected) << &s - kSteps;
+        uint32_t answer = op == 'R'   ? read_frame(target, &frame)
+                          : op == 'W' ? write_frame(target, make_frame(arg))
+                          : op == 'L' ? status(target, cdb_locate_block(arg))
+                                      : set_density(target, 0x80);
+        Bytes expected = op != 'R' ? Bytes{} : arg < 0 ? Bytes(kFrame, 0) : make_frame(arg);
+        EXPECT_EQ(std::tuple(answer, read_position(target, kGood, false)[7], frame),
+                  std::tuple(status_then, position_then, expected))
+            << &step - kSteps;
     }
     testing::internal::GetCapturedStderr();
     const std::pair<const char*, std::string> files[] = {
@@ -96,22 +90,19 @@ TEST_F(MediaTest, DataOverrunFailsTheRequestAndTouchesNothing) {
     bay("[0:4]\ncassette=tape.dat\nproduct=Python 01931-XXX\n");
     ASSERT_EQ(set_density(4, 0x80), kGood);
     // the command, and a buffer one byte short of what it moves
+    // clang-format off
     const std::pair<Bytes, uint32_t> kOverruns[] = {
-        {cdb6(0x08, kFrame), kFrame - 1},
-        {cdb6(0x0A, kFrame), kFrame - 1},
-        {cdb6(0x12, 36), 35},
-        {cdb6(0x1A, 0x300000 | 28), 27},
-        {cdb6(0x15, 12), 11},
-        {kReadPosition, 19},
-        {cdb6(0x03, 18), 17},
-    };
+        {cdb6(0x08, kFrame), kFrame - 1}, {cdb6(0x0A, kFrame), kFrame - 1}, {cdb6(0x12, 36), 35},
+        {cdb6(0x1A, 0x300000 | 28), 27}, {cdb6(0x15, 12), 11}, {kReadPosition, 19},
+        {cdb6(0x03, 18), 17}};
+    // clang-format on
     for (const auto& [cdb, length] : kOverruns) {
         Bytes guarded(length + 64, 0x5A);
         SRB_ExecSCSICmd srb = send(4, cdb, &guarded[32], length);
-        EXPECT_EQ(std::tuple(scsi_status(srb), int{srb.SRB_HaStat}, int{srb.SRB_TargStat}),
-                  std::tuple(0x04000000u, int{HASTAT_DO_DU}, int{STATUS_GOOD}))
+        EXPECT_EQ(
+            std::tuple(scsi_status(srb), int{srb.SRB_HaStat}, int{srb.SRB_TargStat}, guarded),
+            std::tuple(0x04000000u, int{HASTAT_DO_DU}, int{STATUS_GOOD}, Bytes(length + 64, 0x5A)))
             << int{cdb[0]};
-        EXPECT_EQ(guarded, Bytes(length + 64, 0x5A)) << int{cdb[0]};
     }
     Bytes frame;
     ASSERT_EQ(read_frame(4, &frame), kGood);
