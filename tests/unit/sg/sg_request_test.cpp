@@ -22,16 +22,12 @@ constexpr uint8_t kCheck = STATUS_CHKCOND;
 
 // Fixed-format sense: byte 2 key and flags, 3-6 INFORMATION (VALID in byte 0 when given),
 // 7 additional length, 12 ASC, 13 ASCQ.
+// clang-format off
 Bytes fixed_sense(uint8_t byte2, uint8_t asc, uint8_t ascq, uint32_t info = 0) {
-    Bytes sense(18, 0);
-    sense[0] = info ? 0xF0 : 0x70;
-    sense[2] = byte2;
-    for (int i = 0; i < 4; ++i) sense[3 + i] = uint8_t(info >> (24 - 8 * i));
-    sense[7] = 0x0A;
-    sense[12] = asc;
-    sense[13] = ascq;
-    return sense;
+    return {uint8_t(info ? 0xF0 : 0x70), 0, byte2, uint8_t(info >> 24), uint8_t(info >> 16),
+            uint8_t(info >> 8), uint8_t(info), 0x0A, 0, 0, 0, 0, asc, ascq, 0, 0, 0, 0};
 }
+// clang-format on
 
 // A CHECK CONDITION with sense, after data and with the driver's residual count.
 FakeAnswer check(Bytes sense, Bytes data = {}, int resid = 0, uint16_t host = 0) {
