@@ -449,7 +449,7 @@ uint8_t op_load_unload(Drive* drive, Command* c) {
     stop_winding(drive);
     if (load) {
         // An ejected cassette goes in at the start; a loaded one stays where it is.
-        drive->memory.position = 0;
+        if (!drive->memory.loaded) drive->memory.position = 0;
         drive->memory.loaded = true;
         start_ready_delay(drive);
     } else {
