@@ -1,5 +1,6 @@
 #include "fake_drive.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 
@@ -60,8 +61,8 @@ const PlatformClock kFakeClock{[] { return g_drive->now_ms; },
 
 void complete_request(SRB_ExecSCSICmd* srb, const DriveReply& reply, bool signal) {
     if ((srb->SRB_Flags & SRB_DIR_IN) && srb->SRB_BufPointer) {
-        memcpy(srb->SRB_BufPointer, reply.data.data(),
-               std::min<size_t>(reply.data.size(), srb->SRB_BufLen));
+        std::copy_n(reply.data.begin(), std::min<size_t>(reply.data.size(), srb->SRB_BufLen),
+                    srb->SRB_BufPointer);
     }
     if (reply.sense_key || reply.asc || reply.ascq) {
         srb->SenseArea[2] = reply.sense_key;
