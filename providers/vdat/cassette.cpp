@@ -115,8 +115,9 @@ void open_state(Cassette* cassette, DriveMemory* memory, bool* state_found) {
         return;
     }
     cassette->state_fd = fd;
-    // A longer hand-written file is cut to the record.
-    if (ftruncate(fd, kStateRecordBytes) == 0) {
+    // A longer hand-written file is cut to the record. Its blocks are taken now: writing
+    // a mapped page that a full disk cannot hold would kill the process.
+    if (ftruncate(fd, kStateRecordBytes) == 0 && posix_fallocate(fd, 0, kStateRecordBytes) == 0) {
         void* map = mmap(nullptr, kStateRecordBytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
         if (map != MAP_FAILED) cassette->state_map = static_cast<char*>(map);
     }

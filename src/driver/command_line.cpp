@@ -155,37 +155,42 @@ bool is_keyword(const char* argument) {
     return false;
 }
 
-int take_file_name(int argc, char** argv, int position, JobState* job) {
+// The name after a keyword, copied into a buffer of kFileNameSize; a keyword in its place
+// means the name was forgotten. Each name has its own lines and failure result.
+struct NameArgument {
+    const char* missing;   // the line when no name follows
+    const char* too_long;  // the line, with the longest length, for a name too long
+    int failure;
+};
+
+int take_name(int argc, char** argv, int position, const NameArgument& kind, char* into) {
     if (position >= argc - 1 || is_keyword(argv[position + 1])) {
-        printf("No filename entered\n");
-        return PARSE_NO_FILE_NAME;
+        printf("%s", kind.missing);
+        return kind.failure;
     }
     const char* name = argv[position + 1];
     size_t length = strnlen(name, kFileNameSize);
     if (length >= static_cast<size_t>(kFileNameSize)) {
-        printf("Filename longer than %d characters\n", kFileNameSize - 1);
-        return PARSE_NO_FILE_NAME;
+        printf(kind.too_long, kFileNameSize - 1);
+        return kind.failure;
     }
-    memcpy(job->file_name, name, length);
-    job->file_name[length] = '\0';
+    memcpy(into, name, length);
+    into[length] = '\0';
     return PARSE_OK;
 }
 
+int take_file_name(int argc, char** argv, int position, JobState* job) {
+    const NameArgument file{"No filename entered\n", "Filename longer than %d characters\n",
+                            PARSE_NO_FILE_NAME};
+    return take_name(argc, argv, position, file, job->file_name);
+}
+
 int take_input_image(int argc, char** argv, int position, JobState* job) {
-    if (position >= argc - 1 || is_keyword(argv[position + 1])) {
-        printf("No image file entered\n");
-        return PARSE_BAD;
-    }
-    const char* name = argv[position + 1];
-    size_t length = strnlen(name, kFileNameSize);
-    if (length >= static_cast<size_t>(kFileNameSize)) {
-        printf("Image file name longer than %d characters\n", kFileNameSize - 1);
-        return PARSE_BAD;
-    }
-    memcpy(job->input_image, name, length);
-    job->input_image[length] = '\0';
-    printf("Input image: %s\n", job->input_image);
-    return PARSE_OK;
+    const NameArgument image{"No image file entered\n",
+                             "Image file name longer than %d characters\n", PARSE_BAD};
+    int result = take_name(argc, argv, position, image, job->input_image);
+    if (result == PARSE_OK) printf("Input image: %s\n", job->input_image);
+    return result;
 }
 
 int take_address(int argc, char** argv, int position, const DriveRole& role, ScsiAddress* address) {

@@ -330,14 +330,15 @@ def environment(bay, env=None):
             'TERVANO_TIME_SCALE': '1000', 'TERVANO_LOCAL_TIME': '2002-01-28 14:05:09', **(env or {})}
 
 
-# In the child: files end at size bytes, as on a full disk (writes then fail); the stop
-# signals act as on a terminal, even when the runner ignores them.
+# In the child: files end at size bytes, as on a full disk (writes then fail), and never
+# pass 256 MiB, so that a job that reads for ever fails its test instead of filling the
+# disk; the stop signals act as on a terminal, even when the runner ignores them.
 def child_setup(file_size=None, close=()):
     for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
         signal.signal(sig, signal.SIG_DFL)
-    if file_size:
-        resource.setrlimit(resource.RLIMIT_FSIZE, (file_size, resource.RLIM_INFINITY))
-        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+    limit = file_size if file_size is not None else 256 << 20
+    resource.setrlimit(resource.RLIMIT_FSIZE, (limit, resource.RLIM_INFINITY))
+    signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
     for fd in close:
         os.close(fd)
 

@@ -1,5 +1,6 @@
 #include "fake_drive.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 
@@ -11,44 +12,29 @@ namespace {
 
 FakeDrive* g_drive = nullptr;
 const EventOps* g_real_events = nullptr;
-FakeClock* g_clock = nullptr;
-
-uint32_t fake_support() {
-    return 0x0101;
-}
 
 void answer(SRB_ExecSCSICmd* srb, bool signal) {
-    RecordedCommand& command = g_drive->commands.back();
-    complete_request(srb, g_drive->respond ? g_drive->respond(command) : reply_ok(), signal);
+    complete_request(srb, g_drive->respond(g_drive->commands.back()), signal);
 }
 
 uint32_t fake_send(void* request) {
     auto* srb = static_cast<SRB_ExecSCSICmd*>(request);
-    RecordedCommand command;
-    command.adapter = srb->SRB_HaId;
-    command.target = srb->SRB_Target;
-    command.cdb.assign(srb->CDBByte, srb->CDBByte + srb->SRB_CDBLen);
-    command.flags = srb->SRB_Flags;
-    command.length = srb->SRB_BufLen;
+    RecordedCommand command{srb->SRB_HaId, srb->SRB_Target,
+                            Bytes(srb->CDBByte, srb->CDBByte + srb->SRB_CDBLen), srb->SRB_Flags,
+                            srb->SRB_BufLen};
     if ((srb->SRB_Flags & SRB_DIR_OUT) && srb->SRB_BufPointer) {
         command.data_out.assign(srb->SRB_BufPointer, srb->SRB_BufPointer + srb->SRB_BufLen);
     }
     g_drive->commands.push_back(command);
     g_drive->as_sent = *srb;
     g_drive->live = srb;
-    switch (g_drive->completion) {
-        case Completion::AtOnce:
-        case Completion::AtOnceUnsignalled:
-            answer(srb, g_drive->completion == Completion::AtOnce);
-            break;
-        case Completion::FromThread:
-            g_drive->worker = std::thread([srb] {
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
-                answer(srb, true);
-            });
-            break;
-        default:
-            break;
+    if (g_drive->completion == Completion::AtOnce) answer(srb, true);
+    if (g_drive->completion == Completion::AtOnceUnsignalled) answer(srb, false);
+    if (g_drive->completion == Completion::FromThread) {
+        g_drive->worker = std::thread([srb] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            answer(srb, true);
+        });
     }
     return SS_PENDING;
 }
@@ -68,26 +54,16 @@ int fake_wait(int event, uint32_t timeout_ms) {
 }
 
 const EventOps kFakeEvents{fake_create, fake_wait};
-
-uint32_t fake_now() {
-    return g_clock->now_ms;
-}
-
-void fake_sleep(uint32_t ms) {
-    g_clock->now_ms += ms;
-    g_clock->sleeps++;
-}
-
-const PlatformClock kFakeClock{fake_now, fake_sleep};
+const PlatformClock kFakeClock{[] { return g_drive->now_ms; },
+                               [](uint32_t ms) { g_drive->now_ms += ms, g_drive->sleeps++; }};
 
 }  // namespace
 
 void complete_request(SRB_ExecSCSICmd* srb, const DriveReply& reply, bool signal) {
     if ((srb->SRB_Flags & SRB_DIR_IN) && srb->SRB_BufPointer) {
-        size_t n = reply.data.size() < srb->SRB_BufLen ? reply.data.size() : srb->SRB_BufLen;
-        if (n) memcpy(srb->SRB_BufPointer, reply.data.data(), n);
+        std::copy_n(reply.data.begin(), std::min<size_t>(reply.data.size(), srb->SRB_BufLen),
+                    srb->SRB_BufPointer);
     }
-    // A provider writes sense only after CHECK CONDITION.
     if (reply.sense_key || reply.asc || reply.ascq) {
         srb->SenseArea[2] = reply.sense_key;
         srb->SenseArea[12] = reply.asc;
@@ -100,23 +76,15 @@ void complete_request(SRB_ExecSCSICmd* srb, const DriveReply& reply, bool signal
 
 void fake_drive_install(FakeDrive* drive) {
     g_drive = drive;
-    aspi_set_provider_for_test(fake_support, fake_send);
+    aspi_set_provider_for_test([]() -> uint32_t { return 0x0101; }, fake_send);
     g_real_events = platform_set_event_ops(&kFakeEvents);
+    platform_set_clock(&kFakeClock);
 }
 
 void fake_drive_remove() {
     if (g_drive->worker.joinable()) g_drive->worker.join();
     aspi_set_provider_for_test(nullptr, nullptr);
     platform_set_event_ops(nullptr);
-    g_drive = nullptr;
-}
-
-void fake_clock_install(FakeClock* clock) {
-    g_clock = clock;
-    platform_set_clock(&kFakeClock);
-}
-
-void fake_clock_remove() {
     platform_set_clock(nullptr);
-    g_clock = nullptr;
+    g_drive = nullptr;
 }

@@ -1,9 +1,12 @@
 #pragma once
-// A drive behind the transport's test seam, and a clock to watch it with.
+// A drive behind the transport's test seam, with a clock that moves only when the program
+// sleeps, and a test fixture that installs both.
 //
 // Every request the program sends is recorded. Normally the request is left pending when it
 // is sent and the drive answers when the transport waits on the request's event, so each
 // command's timeout is recorded as well. The reply comes from FakeDrive::respond.
+
+#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <functional>
@@ -12,33 +15,27 @@
 
 #include "platform/aspi_srb.h"
 
+using Bytes = std::vector<uint8_t>;
+
 struct RecordedCommand {
-    int adapter = 0;
-    int target = 0;
-    std::vector<uint8_t> cdb;
+    int adapter = 0, target = 0;
+    Bytes cdb{};
     uint8_t flags = 0;
     uint32_t length = 0;
-    std::vector<uint8_t> data_out;  // what a data-out command carried
-    uint32_t timeout_ms = 0;        // 0 until the transport waits
+    Bytes data_out{};         // what a data-out command carried
+    uint32_t timeout_ms = 0;  // 0 until the transport waits
 };
 
+// The request status, sense byte 2 (flags included), ASC, ASCQ, and the data-in bytes the
+// drive returns (may be fewer than asked). A provider writes sense only after CHECK
+// CONDITION.
 struct DriveReply {
-    uint8_t status = SS_COMP;
-    uint8_t sense_key = 0;  // sense byte 2, flags included
-    uint8_t asc = 0;
-    uint8_t ascq = 0;
-    std::vector<uint8_t> data;  // data-in bytes the drive returns (may be fewer)
-    uint8_t host_status = 0;    // SRB_HaStat
+    uint8_t status = SS_COMP, sense_key = 0, asc = 0, ascq = 0;
+    Bytes data{};
+    uint8_t host_status = 0;  // SRB_HaStat
 };
-
-inline DriveReply reply_ok(std::vector<uint8_t> data = {}) {
-    return {SS_COMP, 0, 0, 0, std::move(data)};
-}
 inline DriveReply reply_check(uint8_t key, uint8_t asc, uint8_t ascq) {
     return {SS_ERR, key, asc, ascq, {}};
-}
-inline DriveReply reply_status(uint8_t srb_status) {
-    return {srb_status, 0, 0, 0, {}};
 }
 
 // When the drive answers: when the transport waits (the event wait answers it), inside
@@ -48,21 +45,21 @@ enum class Completion { AtWait, AtOnce, AtOnceUnsignalled, FromThread, Never };
 
 struct FakeDrive {
     std::vector<RecordedCommand> commands;
-    std::function<DriveReply(const RecordedCommand&)> respond;
+    std::function<DriveReply(const RecordedCommand&)> respond = [](auto&) { return DriveReply{}; };
     Completion completion = Completion::AtWait;
     alignas(8) SRB_ExecSCSICmd as_sent{};  // the last request as it reached the drive
     SRB_ExecSCSICmd* live = nullptr;       // the last request itself
     int waits = 0;                         // event waits of the transport
     std::thread worker;
+    uint32_t now_ms = 0;  // the clock
+    uint32_t sleeps = 0;
+    void always(DriveReply reply) {
+        respond = [reply](const RecordedCommand&) { return reply; };
+    }
 };
 
-// Answers every command with the same reply.
-inline void always_reply(FakeDrive* drive, DriveReply reply) {
-    drive->respond = [reply](const RecordedCommand&) { return reply; };
-}
-
-// Installs the drive as the ASPI provider, with the event waits it answers; remove
-// restores the real events and leaves no provider.
+// Installs the drive as the ASPI provider, with the event waits it answers and its clock;
+// remove restores the real events and clock and leaves no provider.
 void fake_drive_install(FakeDrive* drive);
 void fake_drive_remove();
 
@@ -70,10 +67,9 @@ void fake_drive_remove();
 // signals its event when asked.
 void complete_request(SRB_ExecSCSICmd* srb, const DriveReply& reply, bool signal);
 
-// A clock that moves only when the program sleeps.
-struct FakeClock {
-    uint32_t now_ms = 0;
-    uint32_t sleeps = 0;
+class DriveTest : public ::testing::Test {
+protected:
+    void SetUp() override { fake_drive_install(&drive); }
+    void TearDown() override { fake_drive_remove(); }
+    FakeDrive drive;
 };
-void fake_clock_install(FakeClock* clock);
-void fake_clock_remove();

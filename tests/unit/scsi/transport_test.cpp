@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <tuple>
 
 #include "fake_drive.h"
 #include "platform/event.h"
@@ -14,98 +13,86 @@
 
 namespace {
 
-typedef std::vector<uint8_t> Bytes;
-
 const Bytes kRead = {0x08, 0x00, 0x00, 0x00, 0x40, 0x00};
 
-class TransportTest : public ::testing::Test {
+class TransportTest : public DriveTest {
 protected:
-    void SetUp() override {
-        fake_drive_install(&drive);
-        drive.completion = Completion::AtOnce;
-    }
-    void TearDown() override { fake_drive_remove(); }
     ScsiStatus call(const Bytes& cdb, uint8_t* buffer, uint32_t length, int data_out,
-                    uint32_t timeout_ms = 5000) {
+                    uint32_t timeout_ms = 60000) {
         return ASPI_Call(1, 4, 0, cdb.data(), static_cast<int>(cdb.size()), buffer, length,
                          data_out, timeout_ms);
     }
-    FakeDrive drive;
 };
+
+// The fields of the request as the provider found it, and the event it is to signal.
+std::vector<uint32_t> request_fields(const SRB_ExecSCSICmd& s) {
+    return {s.SRB_Cmd,
+            s.SRB_Status,
+            s.SRB_HaId,
+            s.SRB_Target,
+            s.SRB_Lun,
+            s.SRB_Flags,
+            s.SRB_BufLen,
+            s.SRB_CDBLen,
+            s.SRB_SenseLen,
+            aspi_timeout_ms(&s),
+            s.SRB_BufPointer != nullptr,
+            fcntl(aspi_postproc_to_event(s.SRB_PostProc), F_GETFD) >= 0};
+}
 
 TEST_F(TransportTest, FillsThePublishedRequestForEachDirection) {
     uint8_t buffer[64];
-    ASSERT_EQ(call(kRead, buffer, sizeof buffer, 0), 0x01000000u);
-    const SRB_ExecSCSICmd& in = drive.as_sent;
-    EXPECT_EQ(in.SRB_Cmd, SC_EXEC_SCSI_CMD);
-    EXPECT_EQ(in.SRB_Status, SS_PENDING);
-    EXPECT_EQ(std::make_tuple(in.SRB_HaId, in.SRB_Target, in.SRB_Lun), std::make_tuple(1, 4, 0));
-    EXPECT_EQ(in.SRB_Flags, 0x48);
-    EXPECT_EQ(in.SRB_BufLen, 64u);
-    EXPECT_NE(in.SRB_BufPointer, nullptr);
-    EXPECT_NE(in.SRB_BufPointer, buffer) << "the provider must get the transport's buffer";
-    EXPECT_EQ(in.SRB_SenseLen, 14);
+    ASSERT_EQ(call(kRead, buffer, sizeof buffer, 0, 5000), 0x01000000u);
+    EXPECT_EQ(request_fields(drive.as_sent),
+              (std::vector<uint32_t>{SC_EXEC_SCSI_CMD, SS_PENDING, 1, 4, 0, 0x48, 64, 6, 14, 5000,
+                                     true, true}));
+    EXPECT_NE(drive.as_sent.SRB_BufPointer, buffer) << "the provider gets the transport's buffer";
     EXPECT_EQ(drive.commands[0].cdb, kRead);
-    EXPECT_EQ(aspi_timeout_ms(&in), 5000u) << "the timeout travels for synchronous providers";
-    EXPECT_GE(fcntl(aspi_postproc_to_event(in.SRB_PostProc), F_GETFD), 0) << "an open event";
 
     uint8_t out[3] = {7, 8, 9};
     ASSERT_EQ(call({0x0A, 0, 0, 0, 3, 0}, out, sizeof out, 1), 0x01000000u);
-    EXPECT_EQ(drive.as_sent.SRB_Flags, 0x50);
+    EXPECT_EQ(request_fields(drive.as_sent),
+              (std::vector<uint32_t>{SC_EXEC_SCSI_CMD, SS_PENDING, 1, 4, 0, 0x50, 3, 6, 14, 60000,
+                                     true, true}));
     EXPECT_EQ(drive.commands[1].data_out, Bytes({7, 8, 9}));
     EXPECT_EQ(Bytes(out, out + 3), Bytes({7, 8, 9}));
 
     ASSERT_EQ(call({0, 0, 0, 0, 0, 0}, nullptr, 0, 0), 0x01000000u);
-    EXPECT_EQ(drive.as_sent.SRB_Flags, 0x48);
-    EXPECT_EQ(drive.as_sent.SRB_BufLen, 0u);
-    EXPECT_EQ(drive.as_sent.SRB_BufPointer, nullptr);
+    EXPECT_EQ(request_fields(drive.as_sent),
+              (std::vector<uint32_t>{SC_EXEC_SCSI_CMD, SS_PENDING, 1, 4, 0, 0x48, 0, 6, 14, 60000,
+                                     false, true}));
 }
 
-TEST_F(TransportTest, PacksStatusAndSenseBytes) {
-    const std::pair<DriveReply, ScsiStatus> cases[] = {
+// However the provider completes (when waited for, before SendASPI32Command returns with
+// or without signalling, or later from another thread), the caller gets the status with
+// the sense bytes, and the data followed by zeros where the drive returned fewer; nothing
+// is left over from an earlier request, not even a signal; a request that completed at
+// once is not waited for.
+TEST_F(TransportTest, EveryWayOfCompletingGivesTheStatusAndTheData) {
+    const std::pair<DriveReply, ScsiStatus> replies[] = {
+        {{.data = Bytes(10, 0x55)}, 0x01000000u},
         {reply_check(0x03, 0x11, 0x00), 0x04031100u},
         {reply_check(0x40 | 0x0D, 0x00, 0x02), 0x044D0002u},  // end-of-medium flag kept
-        {reply_status(SS_NO_DEVICE), 0x82000000u},
-        {reply_ok(), 0x01000000u},  // no sense left over from the earlier requests
+        {{.status = SS_NO_DEVICE}, 0x82000000u},
+        {{.data = Bytes(2, 0x66)}, 0x01000000u},
     };
-    for (const auto& [reply, status] : cases) {
-        always_reply(&drive, reply);
-        EXPECT_EQ(call(kRead, nullptr, 0, 0), status);
+    for (Completion way : {Completion::AtOnce, Completion::AtOnceUnsignalled, Completion::AtWait,
+                           Completion::FromThread}) {
+        drive.completion = way;
+        for (const auto& [reply, status] : replies) {
+            drive.always(reply);
+            Bytes buffer(64, 0xCC), expected = reply.data;
+            expected.resize(64, 0);
+            EXPECT_EQ(call(kRead, buffer.data(), 64, 0), status) << int(way);
+            if (drive.worker.joinable()) drive.worker.join();
+            EXPECT_EQ(buffer, expected) << int(way);
+        }
+        if (way == Completion::AtOnceUnsignalled) {
+            EXPECT_EQ(drive.waits, 0);
+            // the provider signals after all: a stale signal for the next request
+            platform_event_signal(aspi_postproc_to_event(drive.as_sent.SRB_PostProc));
+        }
     }
-}
-
-TEST_F(TransportTest, ShortReadLeavesZeros) {
-    // The second, shorter answer reuses the request buffer that still holds the first.
-    for (size_t returned : {10, 2}) {
-        uint8_t buffer[64];
-        memset(buffer, 0xCC, sizeof buffer);
-        always_reply(&drive, reply_ok(Bytes(returned, 0x55)));
-        ASSERT_EQ(call(kRead, buffer, sizeof buffer, 0), 0x01000000u);
-        for (size_t i = 0; i < sizeof buffer; i++) ASSERT_EQ(buffer[i], i < returned ? 0x55 : 0);
-    }
-}
-
-TEST_F(TransportTest, SynchronousCompletionIsNotWaitedFor) {
-    for (Completion at_once : {Completion::AtOnce, Completion::AtOnceUnsignalled}) {
-        drive.completion = at_once;
-        EXPECT_EQ(call(kRead, nullptr, 0, 0), 0x01000000u);
-    }
-    EXPECT_EQ(drive.waits, 0);
-}
-
-TEST_F(TransportTest, CompletionFromAnotherThread) {
-    // The first request completes before SendASPI32Command returns, but its provider
-    // signals the event only afterwards: that signal is no completion of the next one.
-    drive.completion = Completion::AtOnceUnsignalled;
-    ASSERT_EQ(call(kRead, nullptr, 0, 0), 0x01000000u);
-    platform_event_signal(aspi_postproc_to_event(drive.as_sent.SRB_PostProc));
-
-    drive.completion = Completion::FromThread;
-    always_reply(&drive, reply_ok({1, 2, 3, 4}));
-    uint8_t buffer[4] = {};
-    EXPECT_EQ(call(kRead, buffer, sizeof buffer, 0), 0x01000000u);
-    drive.worker.join();
-    EXPECT_EQ(Bytes(buffer, buffer + 4), Bytes({1, 2, 3, 4}));
 }
 
 TEST_F(TransportTest, TimedOutRequestStaysParkedForItsProvider) {
@@ -119,47 +106,43 @@ TEST_F(TransportTest, TimedOutRequestStaysParkedForItsProvider) {
     // The provider finishes long after the caller has given up: everything it touches
     // must still be there (AddressSanitizer watches), and the caller sees nothing of it.
     SRB_ExecSCSICmd* late = drive.live;
-    complete_request(late, reply_ok(Bytes(256, 0x77)), true);
-    for (uint8_t b : buffer) ASSERT_EQ(b, 0x00);
+    complete_request(late, {.data = Bytes(256, 0x77)}, true);
+    EXPECT_EQ(Bytes(buffer, buffer + 256), Bytes(256, 0));
 
     // The next command gets a request of its own and is not confused by that signal.
     drive.completion = Completion::AtOnce;
-    always_reply(&drive, reply_ok({5}));
+    drive.always({.data = {5}});
     EXPECT_EQ(call(kRead, buffer, sizeof buffer, 0), 0x01000000u);
     EXPECT_NE(drive.live, late);
-    EXPECT_EQ(buffer[0], 5);
-    EXPECT_EQ(buffer[1], 0);
+    EXPECT_EQ(Bytes(buffer, buffer + 2), Bytes({5, 0}));
 
     // Both this timeout and one the provider bounds itself (told in the host status) count.
-    always_reply(&drive, DriveReply{SS_ABORTED, 0, 0, 0, {}, HASTAT_COMMAND_TIMEOUT});
+    drive.always({.status = SS_ABORTED, .host_status = HASTAT_COMMAND_TIMEOUT});
     EXPECT_EQ(call(kRead, buffer, sizeof buffer, 0, 30), 0x02000000u);
     EXPECT_EQ(std::make_pair(aspi_unanswered_requests(), aspi_last_unanswered_timeout_ms()),
               std::make_pair(unanswered + 2, 30u));
 }
 
-TEST_F(TransportTest, ProviderThatRefusesInItsReturnValueIsNotWaitedFor) {
-    aspi_set_provider_for_test([]() -> uint32_t { return 0x0101; },
-                               [](void*) -> uint32_t { return SS_INVALID_HA; });
-    const int parked_before = aspi_parked_requests();
-    EXPECT_EQ(call(kRead, nullptr, 0, 0, 50), 0x81000000u);
-    EXPECT_EQ(aspi_parked_requests(), parked_before);
-}
-
-TEST_F(TransportTest, EventThatCannotBeCreatedSendsNothing) {
-    static const EventOps no_events{[] { return -1; }, nullptr};
-    platform_set_event_ops(&no_events);
-    EXPECT_EQ(call(kRead, nullptr, 0, 0), 0xE9000000u);
-    EXPECT_TRUE(drive.commands.empty());
-}
-
-TEST_F(TransportTest, RefusesRequestsThatCannotBeSent) {
+// Nothing is sent, and nothing waited for or parked, for a request that cannot be sent,
+// that has no provider or no completion event, or that the provider refuses in its
+// return value alone.
+TEST_F(TransportTest, RequestsThatCannotBeSentAreRefusedAtOnce) {
     uint8_t buffer[8];
+    const int parked_before = aspi_parked_requests();
     EXPECT_EQ(call(Bytes(17, 0), nullptr, 0, 0), 0xE0000000u);
     EXPECT_EQ(ASPI_Call(1, 4, 0, kRead.data(), 0, nullptr, 0, 0, 100), 0xE0000000u);
     EXPECT_EQ(call(kRead, nullptr, 8, 0), 0xE0000000u);
     EXPECT_EQ(call(kRead, buffer, 0x7FFFFFFFu, 0), 0xE6000000u);  // nothing zero-filled either
+    static const EventOps no_events{[] { return -1; }, nullptr};
+    platform_set_event_ops(&no_events);
+    EXPECT_EQ(call(kRead, nullptr, 0, 0), 0xE9000000u);
     EXPECT_TRUE(drive.commands.empty());
 
+    platform_set_event_ops(nullptr);
+    aspi_set_provider_for_test([]() -> uint32_t { return 0x0101; },
+                               [](void*) -> uint32_t { return SS_INVALID_HA; });
+    EXPECT_EQ(call(kRead, nullptr, 0, 0, 50), 0x81000000u);
+    EXPECT_EQ(aspi_parked_requests(), parked_before);
     aspi_set_provider_for_test(nullptr, nullptr);
     EXPECT_EQ(call(kRead, buffer, sizeof buffer, 0), 0xE3000000u);
 }

@@ -4,12 +4,14 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 
 namespace {
 
-FakeKernel* g_kernel = nullptr;
+std::deque<FakeDevice>* g_devices = nullptr;
 constexpr int kFirstFd = 100;
-constexpr const char* kSysfs = "/fake/sys/bus/scsi/devices";
+SgSystem g_system;
 
 int fail(int error) {
     errno = error;
@@ -18,34 +20,30 @@ int fail(int error) {
 
 FakeDevice* device_by_fd(int fd) {
     size_t index = static_cast<size_t>(fd - kFirstFd);
-    return fd >= kFirstFd && index < g_kernel->devices.size() ? &g_kernel->devices[index] : nullptr;
+    return index < g_devices->size() ? &(*g_devices)[index] : nullptr;
 }
 
-FakeDevice* device_by_node(const char* path) {
-    for (FakeDevice& d : g_kernel->devices) {
-        if (!d.sg_name.empty() && "/dev/" + d.sg_name == path) return &d;
+// The index of the device with that node, or -1.
+int device_by_node(const char* path) {
+    for (size_t i = 0; i < g_devices->size(); ++i) {
+        if ((*g_devices)[i].node == path) return static_cast<int>(i);
     }
-    return nullptr;
-}
-
-std::string device_dir(const FakeDevice& d) {
-    return std::string(kSysfs) + "/" + d.address;
+    return -1;
 }
 
 int fake_open(const char* path, int flags) {
-    FakeDevice* d = device_by_node(path);
-    if (d == nullptr) return fail(ENOENT);
-    d->open_flags = flags;
-    if (d->open_errno) return fail(d->open_errno);
-    ++d->opens;
-    return kFirstFd + static_cast<int>(d - g_kernel->devices.data());
+    int index = device_by_node(path);
+    if (index < 0) return fail(ENOENT);
+    FakeDevice& d = (*g_devices)[index];
+    d.open_flags = flags;
+    if (d.open_errno) return fail(d.open_errno);
+    ++d.opens;
+    return kFirstFd + index;
 }
 
 int fake_close(int fd) {
     FakeDevice* d = device_by_fd(fd);
-    if (d == nullptr) return fail(EBADF);
-    ++d->closes;
-    return 0;
+    return d ? (++d->closes, 0) : fail(EBADF);
 }
 
 int fake_sg_io(int fd, sg_io_hdr_t* io) {
@@ -64,72 +62,61 @@ int fake_sg_io(int fd, sg_io_hdr_t* io) {
     io->status = a.status;
     io->host_status = a.host_status;
     io->driver_status = a.driver_status;
-    io->resid = 0;  // as some drivers report it after a short tape read
+    io->resid = a.resid;
     return 0;
-}
-
-int fake_list_directory(const char* path, std::vector<std::string>* names) {
-    if (!g_kernel->sysfs_present) return fail(ENOENT);
-    if (strcmp(path, kSysfs) == 0) {
-        names->push_back("host0");  // sysfs lists hosts and targets beside the devices
-        for (const FakeDevice& d : g_kernel->devices) names->push_back(d.address);
-        names->push_back("target0:0:0");
-        return 0;
-    }
-    for (const FakeDevice& d : g_kernel->devices) {
-        if (device_dir(d) + "/scsi_generic" != path || d.sg_name.empty()) continue;
-        names->push_back(d.sg_name);
-        return 0;
-    }
-    return fail(ENOENT);
-}
-
-// sysfs prints inquiry strings blank-padded to their field width, then a line end.
-long fake_read_file(const char* path, char* buffer, size_t size) {
-    for (const FakeDevice& d : g_kernel->devices) {
-        std::string leaf = path;
-        if (leaf.rfind(device_dir(d) + "/", 0) != 0) continue;
-        leaf.erase(0, device_dir(d).size() + 1);
-        char text[64] = "";
-        if (leaf == "vendor") snprintf(text, sizeof text, "%-8s\n", d.vendor.c_str());
-        if (leaf == "model") snprintf(text, sizeof text, "%-16s\n", d.model.c_str());
-        if (leaf == "rev") snprintf(text, sizeof text, "%-4s\n", d.rev.c_str());
-        if (leaf == "type") snprintf(text, sizeof text, "%d\n", d.type);
-        size_t n = std::min(strlen(text), size);
-        memcpy(buffer, text, n);
-        return n ? static_cast<long>(n) : fail(ENOENT);
-    }
-    return fail(ENOENT);
 }
 
 int fake_rw_group(const char* path, char* name, size_t size) {
-    FakeDevice* d = device_by_node(path);
-    if (d == nullptr || d->rw_group.empty()) return -1;
-    snprintf(name, size, "%s", d->rw_group.c_str());
+    int index = device_by_node(path);
+    if (index < 0 || (*g_devices)[index].rw_group.empty()) return -1;
+    snprintf(name, size, "%s", (*g_devices)[index].rw_group.c_str());
     return 0;
 }
-
-const SgSystem kFakeSystem = {fake_open,           fake_close,     fake_sg_io,
-                              fake_list_directory, fake_read_file, fake_rw_group};
 
 }  // namespace
 
 void SgFixture::SetUp() {
-    g_kernel = &kernel;
+    g_devices = &devices;
+    char name[] = "/tmp/sg_test_XXXXXX";
+    ASSERT_NE(mkdtemp(name), nullptr);
+    sysfs = name;
+    // sysfs lists hosts and targets beside the devices
+    for (const char* other : {"/host0", "/target0:0:0"})
+        std::filesystem::create_directory(sysfs + other);
+    g_system = *sg_real_system();
+    g_system.open_device = fake_open;
+    g_system.close_device = fake_close;
+    g_system.send_sg_io = fake_sg_io;
+    g_system.rw_group = fake_rw_group;
     diag = open_memstream(&diag_text, &diag_size);
-    sg_provider_init(&provider, &kFakeSystem, kSysfs, diag);
+    sg_provider_init(&provider, &g_system, sysfs.c_str(), diag);
 }
 
 void SgFixture::TearDown() {
     sg_provider_close(&provider);
     fclose(diag);
     free(diag_text);
-    g_kernel = nullptr;
+    std::filesystem::remove_all(sysfs);
+    g_devices = nullptr;
 }
 
-FakeDevice& SgFixture::add_device(const char* address, const char* sg_name) {
-    kernel.devices.push_back(FakeDevice{.address = address, .sg_name = sg_name});
-    return kernel.devices.back();
+// sysfs prints inquiry strings blank-padded to their field width, then a line end.
+FakeDevice& SgFixture::add_device(const std::string& address, const std::string& sg_name,
+                                  const std::string& vendor, const std::string& model,
+                                  const std::string& rev, int type) {
+    std::string dir = sysfs + "/" + address;
+    std::filesystem::create_directories(dir + "/scsi_generic/" + sg_name);
+    auto put = [&dir](const char* leaf, const char* format, const std::string& value) {
+        char text[64];
+        snprintf(text, sizeof text, format, value.c_str());
+        std::ofstream(dir + "/" + leaf) << text;
+    };
+    put("vendor", "%-8s\n", vendor);
+    put("model", "%-16s\n", model);
+    put("rev", "%-4s\n", rev);
+    put("type", "%s\n", std::to_string(type));
+    devices.push_back(FakeDevice{.node = sg_name.empty() ? "" : "/dev/" + sg_name});
+    return devices.back();
 }
 
 std::string SgFixture::diagnostics() {

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <tuple>
 #include <vector>
 
 #include "platform/aspi_srb.h"
@@ -15,19 +16,22 @@
 
 namespace {
 
+using Bytes = std::vector<uint8_t>;
 constexpr uint32_t kFrameBytes = 5822;
+constexpr uint8_t kCheck = STATUS_CHKCOND;
 
-// Fixed-format sense: byte 2 key and flags, 3-6 INFORMATION (VALID in byte 0 when set),
+// Fixed-format sense: byte 2 key and flags, 3-6 INFORMATION (VALID in byte 0 when given),
 // 7 additional length, 12 ASC, 13 ASCQ.
-std::vector<uint8_t> fixed_sense(uint8_t byte2, uint8_t asc, uint8_t ascq, uint32_t info = 0) {
-    std::vector<uint8_t> sense(18, 0);
-    sense[0] = info ? 0xF0 : 0x70;
-    sense[2] = byte2;
-    for (int i = 0; i < 4; ++i) sense[3 + i] = uint8_t(info >> (24 - 8 * i));
-    sense[7] = 0x0A;
-    sense[12] = asc;
-    sense[13] = ascq;
-    return sense;
+// clang-format off
+Bytes fixed_sense(uint8_t byte2, uint8_t asc, uint8_t ascq, uint32_t info = 0) {
+    return {uint8_t(info ? 0xF0 : 0x70), 0, byte2, uint8_t(info >> 24), uint8_t(info >> 16),
+            uint8_t(info >> 8), uint8_t(info), 0x0A, 0, 0, 0, 0, asc, ascq, 0, 0, 0, 0};
+}
+// clang-format on
+
+// A CHECK CONDITION with sense, after data and with the driver's residual count.
+FakeAnswer check(Bytes sense, Bytes data = {}, int resid = 0, uint16_t host = 0) {
+    return {.status = kCheck, .host_status = host, .data = data, .sense = sense, .resid = resid};
 }
 
 // The ScsiStatus the transport builds from a finished request.
@@ -49,7 +53,7 @@ protected:
         close(event);
         SgFixture::TearDown();
     }
-    FakeDevice& tape() { return kernel.devices[0]; }
+    FakeDevice& tape() { return devices[0]; }
 
     // READ(6) of one frame in variable-length mode, as the program sends it.
     SRB_ExecSCSICmd read_frame() {
@@ -72,101 +76,99 @@ protected:
     }
 
     int event = -1;
-    std::vector<uint8_t> buffer = std::vector<uint8_t>(kFrameBytes, 0);
+    Bytes buffer = Bytes(kFrameBytes, 0);
 };
 
-TEST_F(SgRequest, CarriesAFrameEachWayAndSignalsTheEvent) {
-    for (uint32_t i = 0; i < kFrameBytes; ++i) tape().answer.data.push_back(uint8_t(i * 7));
+TEST_F(SgRequest, SendsEachRequestAsGivenOnTheDeviceOpenedOnce) {
     SRB_ExecSCSICmd srb = read_frame();
     EXPECT_EQ(SS_COMP, send(&srb));
-    EXPECT_EQ(0x01000000u, scsi_status_of(srb));
-    EXPECT_EQ(tape().answer.data, buffer);
-    EXPECT_EQ(1u, signals());
-    const sg_io_hdr_t& io = tape().requests[0];
-    EXPECT_EQ(SG_DXFER_FROM_DEV, io.dxfer_direction);
-    EXPECT_EQ(kFrameBytes, io.dxfer_len);
-    EXPECT_EQ(kSgDefaultTimeoutMs, io.timeout);
-    EXPECT_EQ((std::vector<uint8_t>{0x08, 0x00, 0x00, 0x16, 0xBE, 0x00}), tape().cdbs[0]);
-    EXPECT_EQ(O_RDWR | O_NONBLOCK, tape().open_flags & (O_ACCMODE | O_NONBLOCK));
-
-    // WRITE(6) with the caller's timeout, on the device still open
-    srb.SRB_Flags = SRB_EVENT_NOTIFY | SRB_DIR_OUT;
+    srb.SRB_Flags = SRB_EVENT_NOTIFY | SRB_DIR_OUT;  // WRITE(6), with the caller's timeout
+    srb.CDBByte[0] = 0x0A;
     aspi_set_timeout_ms(&srb, 25000);
     EXPECT_EQ(SS_COMP, send(&srb));
-    EXPECT_EQ(SG_DXFER_TO_DEV, tape().requests[1].dxfer_direction);
-    EXPECT_EQ(25000u, tape().requests[1].timeout);
+    auto sent = [this](size_t i) {
+        const sg_io_hdr_t& io = tape().requests.at(i);
+        return std::tuple(io.dxfer_direction, io.dxfer_len, io.timeout, tape().cdbs.at(i));
+    };
+    EXPECT_EQ(sent(0), std::tuple(SG_DXFER_FROM_DEV, kFrameBytes, kSgDefaultTimeoutMs,
+                                  Bytes{0x08, 0x00, 0x00, 0x16, 0xBE, 0x00}));
+    EXPECT_EQ(sent(1),
+              std::tuple(SG_DXFER_TO_DEV, kFrameBytes, 25000u, Bytes{0x0A, 0, 0, 0x16, 0xBE, 0}));
+    EXPECT_EQ(O_RDWR | O_NONBLOCK, tape().open_flags & (O_ACCMODE | O_NONBLOCK));
     EXPECT_EQ(1, tape().opens);
+    EXPECT_EQ(2u, signals());
 }
 
-TEST_F(SgRequest, CheckConditionGivesTheStatusTheProgramExpects) {
-    struct Case {
-        const char* what;
-        std::vector<uint8_t> sense;
-        uint32_t scsi_status;
-        uint32_t residue;  // the driver's residual count says 0 throughout
-    };
-    const Case cases[] = {
-        {"end of data: BLANK CHECK", fixed_sense(0x08, 0x00, 0x05), 0x04080005, 0},
-        {"write protected: DATA PROTECT", fixed_sense(0x07, 0x27, 0x00), 0x04072700, 0},
-        {"unreadable frame: MEDIUM ERROR", fixed_sense(0x03, 0x11, 0x00), 0x04031100, 0},
-        {"short block: ILI, 822 bytes missing", fixed_sense(0x20, 0, 0, 822), 0x04200000, 822},
-        // 72h, BLANK CHECK 00h/05h; information descriptor (VALID, 822); stream commands
-        // descriptor with EOM and ILI
-        {"descriptor sense",
-         {0x72, 0x08, 0x00, 0x05, 0, 0, 0,    0x10, 0x00, 0x0A, 0x80, 0,
-          0,    0,    0,    0,    0, 0, 0x03, 0x36, 0x04, 0x02, 0x00, 0x60},
-         0x04680005,
-         822},
-    };
-    tape().answer.status = STATUS_CHKCOND;
-    tape().answer.data.assign(5000, 0x5A);
-    for (const Case& c : cases) {
-        tape().answer.sense = c.sense;
+const Bytes kDescriptorSense = {
+    0x72, 0x08, 0x00, 0x05, 0, 0, 0, 0x10,  // BLANK CHECK 00h/05h, 16 bytes follow
+    0x00, 0x0A, 0x80, 0,    0, 0, 0, 0,    0, 0, 0x03, 0x36,  // INFORMATION 822, VALID
+    0x04, 0x02, 0x00, 0x60};                                  // stream commands: EOM, ILI
+const uint32_t kAll = kFrameBytes;
+const Bytes kData = Bytes(5000, 0x5A), kFull = Bytes(kAll, 0x5A);
+
+// What the kernel answers (ioctl errno, SCSI status, host byte, driver byte, data, sense,
+// resid), then what the caller of SendASPI32Command finds: the ScsiStatus as the transport
+// packs it (SRB_Status in the top byte), SRB_HaStat and SRB_BufLen, which is the residue
+// when SRB_ENABLE_RESIDUAL_COUNT asks for it and one is known.
+// clang-format off
+const std::tuple<FakeAnswer, uint32_t, uint8_t, uint32_t> kOutcomes[] = {
+    {{.data = kFull}, 0x01000000, HASTAT_OK, 0},
+    {{.data = kData, .resid = 822}, 0x01000000, HASTAT_OK, 822},  // a short read
+    {{.resid = 9000}, 0x01000000, HASTAT_OK, kAll},  // a count past the request
+    {{.status = 0x04}, 0x01000000, HASTAT_OK, 0},  // CONDITION MET
+    {{.status = STATUS_BUSY}, 0x04000000, HASTAT_OK, kAll},
+    {check(fixed_sense(0x08, 0x00, 0x05), {}, kAll), 0x04080005, HASTAT_OK, kAll},  // end of data
+    {check(fixed_sense(0x4D, 0x00, 0x02)), 0x044D0002, HASTAT_OK, 0},  // end of medium
+    {check(fixed_sense(0x07, 0x27, 0x00)), 0x04072700, HASTAT_OK, 0},  // write protected
+    // INFORMATION of an unreadable frame: its block address, no residue
+    {check(fixed_sense(0x03, 0x11, 0x00, 1234), {}, kAll), 0x04031100, HASTAT_OK, kAll},
+    {check(fixed_sense(0x20, 0, 0, 822), kData), 0x04200000, HASTAT_OK, 822},  // short block
+    {check(fixed_sense(0x20, 0, 0, -100), kFull), 0x04200000, HASTAT_OK, 0},  // longer block
+    {check(fixed_sense(0x20, 0, 0, 9000)), 0x04200000, HASTAT_OK, kAll},  // past the request
+    {check(kDescriptorSense, kData), 0x04680005, HASTAT_OK, 822},
+    {{.status = kCheck}, 0x04000000, HASTAT_REQUEST_SENSE_FAILED, kAll},  // no sense at all
+    {{.host_status = 0x01}, 0x82000000, HASTAT_SEL_TO, kAll},  // DID_NO_CONNECT
+    {{.host_status = 0x02}, 0x04000000, HASTAT_TIMEOUT, kAll},  // DID_BUS_BUSY
+    {{.host_status = 0x03}, 0x02000000, HASTAT_COMMAND_TIMEOUT, kAll},  // DID_TIME_OUT
+    {check(fixed_sense(3, 0x11, 0), {}, 0, 0x03), 0x02000000, HASTAT_COMMAND_TIMEOUT, kAll},
+    {{.host_status = 0x04}, 0x82000000, HASTAT_SEL_TO, kAll},  // DID_BAD_TARGET
+    {{.host_status = 0x05}, 0x02000000, HASTAT_OK, kAll},  // DID_ABORT
+    {{.host_status = 0x06}, 0x04000000, HASTAT_PARITY_ERROR, kAll},  // DID_PARITY
+    {{.host_status = 0x07}, 0x04000000, HASTAT_PHASE_ERR, kAll},  // DID_ERROR
+    {{.host_status = 0x08}, 0x04000000, HASTAT_BUS_RESET, kAll},  // DID_RESET
+    {check(fixed_sense(6, 0x29, 0), {}, 0, 0x08), 0x04062900, HASTAT_OK, 0},  // the drive tells more
+    {{.host_status = 0x0B}, 0x04000000, HASTAT_PHASE_ERR, kAll},  // DID_SOFT_ERROR: unknown here
+    {{.host_status = 0x0E}, 0x04000000, HASTAT_BUS_FREE, kAll},  // DID_TRANSPORT_DISRUPTED
+    {{.host_status = 0x0F}, 0x04000000, HASTAT_BUS_FREE, kAll},  // DID_TRANSPORT_FAILFAST
+    {{.driver_status = 0x04}, 0x04000000, HASTAT_PHASE_ERR, kAll},  // DRIVER_ERROR
+    {{.driver_status = 0x06}, 0x02000000, HASTAT_COMMAND_TIMEOUT, kAll},  // DRIVER_TIMEOUT
+    {{.ioctl_errno = ETIMEDOUT}, 0x02000000, HASTAT_COMMAND_TIMEOUT, kAll},
+    {{.ioctl_errno = EINTR}, 0x02000000, HASTAT_OK, kAll},
+    {{.ioctl_errno = ENOMEM}, 0xE9000000, HASTAT_OK, kAll},
+    {{.ioctl_errno = EBUSY}, 0xE5000000, HASTAT_OK, kAll},
+    {{.ioctl_errno = EINVAL}, 0xE0000000, HASTAT_OK, kAll},
+    {{.ioctl_errno = EIO}, 0x04000000, HASTAT_PHASE_ERR, kAll},
+};
+// clang-format on
+
+// The buffer holds what the drive sent and, after it, what the caller prepared; the
+// target status always reaches the caller; every request signals its event once.
+TEST_F(SgRequest, EveryKernelOutcomeReachesTheCallerAsAspiStatus) {
+    for (const auto& row : kOutcomes) {
+        const auto& [answer, scsi_status, ha_stat, buf_len] = row;
+        tape().answer = answer;
+        buffer.assign(kFrameBytes, 0);
         SRB_ExecSCSICmd srb = read_frame();
         srb.SRB_Flags |= SRB_ENABLE_RESIDUAL_COUNT;
-        EXPECT_EQ(SS_ERR, send(&srb)) << c.what;
-        EXPECT_EQ(c.scsi_status, scsi_status_of(srb)) << c.what;
-        EXPECT_EQ(c.residue, srb.SRB_BufLen) << c.what;
-        EXPECT_EQ(STATUS_CHKCOND, srb.SRB_TargStat) << c.what;
-        EXPECT_EQ(1u, signals()) << c.what;
+        uint32_t returned = send(&srb);
+        Bytes expected = answer.data;
+        expected.resize(kFrameBytes, 0);
+        EXPECT_EQ(std::tuple(returned, scsi_status_of(srb), int{srb.SRB_HaStat},
+                             int{srb.SRB_TargStat}, srb.SRB_BufLen, signals(), buffer),
+                  std::tuple(scsi_status >> 24, scsi_status, int{ha_stat}, int{answer.status},
+                             buf_len, uint64_t{1}, expected))
+            << &row - kOutcomes;
     }
-    // The short block leaves the rest of the buffer as the caller prepared it.
-    std::vector<uint8_t> expected(kFrameBytes, 0);
-    std::fill(expected.begin(), expected.begin() + 5000, 0x5A);
-    EXPECT_EQ(expected, buffer);
-
-    tape().answer.sense.clear();  // and a drive that gave no sense at all
-    SRB_ExecSCSICmd srb = read_frame();
-    EXPECT_EQ(SS_ERR, send(&srb));
-    EXPECT_EQ(HASTAT_REQUEST_SENSE_FAILED, srb.SRB_HaStat);
-}
-
-TEST_F(SgRequest, HostFailuresAndTimeoutsMapOntoAspi) {
-    struct Case {
-        const char* what;
-        FakeAnswer answer;  // ioctl errno, SCSI status, host byte, driver byte
-        uint8_t srb_status, ha_stat;
-    };
-    const Case cases[] = {
-        {"DID_NO_CONNECT", {0, 0, 0x01, 0}, SS_NO_DEVICE, HASTAT_SEL_TO},
-        {"DID_TIME_OUT", {0, 0, 0x03, 0}, SS_ABORTED, HASTAT_COMMAND_TIMEOUT},
-        {"DRIVER_TIMEOUT", {0, 0, 0, 0x06}, SS_ABORTED, HASTAT_COMMAND_TIMEOUT},
-        {"ioctl ETIMEDOUT", {ETIMEDOUT, 0, 0, 0}, SS_ABORTED, HASTAT_COMMAND_TIMEOUT},
-        {"DID_RESET", {0, 0, 0x08, 0}, SS_ERR, HASTAT_BUS_RESET},
-        {"DID_ERROR", {0, 0, 0x07, 0}, SS_ERR, HASTAT_PHASE_ERR},
-        {"DRIVER_ERROR", {0, 0, 0, 0x04}, SS_ERR, HASTAT_PHASE_ERR},
-        {"BUSY", {0, STATUS_BUSY, 0, 0}, SS_ERR, HASTAT_OK},
-        {"CONDITION MET", {0, 0x04, 0, 0}, SS_COMP, HASTAT_OK},
-        {"ioctl EINTR", {EINTR, 0, 0, 0}, SS_ABORTED, HASTAT_OK},
-    };
-    for (const Case& c : cases) {
-        tape().answer = c.answer;
-        SRB_ExecSCSICmd srb = read_frame();
-        EXPECT_EQ(c.srb_status, send(&srb)) << c.what;
-        EXPECT_EQ(c.ha_stat, srb.SRB_HaStat) << c.what;
-        EXPECT_EQ(uint32_t{c.srb_status} << 24, scsi_status_of(srb)) << c.what;
-    }
-    EXPECT_EQ(10u, signals());
     EXPECT_EQ(1, tape().opens);
 }
 
@@ -220,8 +222,13 @@ TEST_F(SgRequest, RefusedRequestsAreCompletedUnsent) {
     srb = read_frame();
     srb.SRB_Flags |= SRB_DIR_OUT;  // data need exactly one direction
     EXPECT_EQ(SS_INVALID_SRB, send(&srb));
-    EXPECT_EQ(2u, signals());
-    EXPECT_EQ(0, tape().opens);
+    srb = read_frame();
+    srb.SRB_CDBLen = 5;  // no SCSI command is shorter than 6 bytes
+    EXPECT_EQ(SS_INVALID_SRB, send(&srb));
+    tape().open_errno = ENOENT;  // a node removed since the devices were found
+    EXPECT_EQ(SS_NO_DEVICE, send(&(srb = read_frame())));
+    EXPECT_EQ(4u, signals());
+    EXPECT_TRUE(tape().requests.empty());
 }
 
 }  // namespace

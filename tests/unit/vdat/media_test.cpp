@@ -10,86 +10,104 @@ namespace {
 
 using MediaTest = VdatTest;
 
-TEST_F(MediaTest, ReadsFramesInOrderUntilEndOfDataInAudioModeOnly) {
-    std::vector<Bytes> tape = recorded(3);
-    cassette("tape.dat", tape);
-    std::ofstream(path("tape.dat"), std::ios::app) << "a partial frame is no frame";
-    bay("[0:4]\ncassette=tape.dat\n");
-    Bytes frame;
-    EXPECT_EQ(read_frame(4, &frame), 0x04033002u) << "data mode";
-    ASSERT_EQ(set_density(4, 0x80), kGood);
-    for (const Bytes& expected : tape) {
-        ASSERT_EQ(read_frame(4, &frame), kGood);
-        EXPECT_EQ(frame, expected);
+// The cassette file holding the numbered frames, in order.
+std::string frames_file(std::initializer_list<int> numbers) {
+    std::string file;
+    for (int n : numbers) {
+        Bytes frame = make_frame(n);
+        file.append(frame.begin(), frame.end());
     }
-    EXPECT_EQ(read_frame(4, &frame), kEndOfData);
-    EXPECT_EQ(read_frame(4, &frame), kEndOfData) << "the tape stays at the end";
-    EXPECT_EQ(frame, Bytes(kFrame, 0)) << "end of data returns no bytes";
-    ASSERT_EQ(status(4, kRewind), kGood);
-    ASSERT_EQ(read_frame(4, &frame), kGood);
-    EXPECT_EQ(frame, tape[0]);
-
-    // A buffer smaller than the transfer: the adapter refuses, nothing is written.
-    Bytes guarded(kFrame + 64, 0x5A);
-    EXPECT_EQ(send(0, 4, cdb6(0x08, kFrame), &guarded[32], 100).SRB_HaStat, HASTAT_DO_DU);
-    EXPECT_EQ(guarded, Bytes(kFrame + 64, 0x5A));
-    EXPECT_EQ(send(0, 4, cdb6(0x0A, kFrame), &guarded[0], 100, true).SRB_HaStat, HASTAT_DO_DU);
+    return file;
 }
 
-TEST_F(MediaTest, WriteStoresTheFrameAndErasesWhatFollows) {
-    cassette("tape.dat", recorded(5));
-    cassette("blank.dat", {});
-    bay("[0:4]\ncassette=tape.dat\n[0:5]\ncassette=blank.dat\n");
-    for (int target : {4, 5}) set_density(target, 0x80);
-    ASSERT_EQ(status(4, cdb_locate_block(2)), kGood);
-    Bytes replacement = make_frame(99, 7);
-    ASSERT_EQ(write_frame(4, replacement), kGood);
-    std::string file = read_text(path("tape.dat"));
-    ASSERT_EQ(file.size(), 3u * kFrame);
-    EXPECT_EQ(Bytes(file.begin() + 2 * kFrame, file.end()), replacement);
-    Bytes frame;
-    EXPECT_EQ(read_frame(4, &frame), kEndOfData);
-    EXPECT_EQ(read_frame(5, &frame), kEndOfData) << "blank";
-    for (int target : {4, 5}) ASSERT_EQ(write_frame(target, make_frame(100, 7)), kGood);
-    EXPECT_EQ(read_text(path("tape.dat")).size(), 4u * kFrame);
-    EXPECT_EQ(read_text(path("blank.dat")), read_text(path("tape.dat")).substr(3 * kFrame));
-    set_density(4, 0x13);
-    EXPECT_EQ(write_frame(4, frame), 0x04033005u) << "data mode";
-}
+// One command to one drive, what it answers and where the tape then stands. R reads (the
+// frame numbered arg, or no bytes for -1), W writes frame arg, L locates block arg, A sets
+// audio mode.
+constexpr uint32_t kUnreadable = 0x04031100, kUnwritable = 0x04030C00;
+// clang-format off
+const std::tuple<int, char, int, uint32_t, uint8_t> kSteps[] = {
+    // data mode; then recorded tape read to the end of data, a frame written in the middle
+    {6, 'R', -1, 0x04033002, 0}, {6, 'W', 9, 0x04033005, 0}, {6, 'A', 0, kGood, 0},
+    {6, 'R', 0, kGood, 1}, {6, 'R', 1, kGood, 2}, {6, 'R', 2, kGood, 3},
+    {6, 'R', -1, kEndOfData, 3}, {6, 'R', -1, kEndOfData, 3}, {6, 'L', 1, kGood, 1},
+    {6, 'W', 99, kGood, 2}, {6, 'R', -1, kEndOfData, 2}, {6, 'W', 100, kGood, 3},
+    // write protected
+    {1, 'A', 0, kGood, 0}, {1, 'W', 9, 0x04072700, 0}, {1, 'R', 0, kGood, 1},
+    // a blank cassette of two frames: the end of the medium for WRITE and then READ
+    {2, 'A', 0, kGood, 0}, {2, 'W', 0, kGood, 1}, {2, 'W', 1, kGood, 2},
+    {2, 'W', 2, kEndOfMedium, 2}, {2, 'W', 2, kEndOfMedium, 2}, {2, 'L', 0, kGood, 0},
+    {2, 'R', 0, kGood, 1}, {2, 'R', 1, kGood, 2}, {2, 'R', -1, kEndOfMedium, 2},
+    // recorded past its capacity: the physical end comes first
+    {5, 'A', 0, kGood, 0}, {5, 'L', 1, kGood, 1}, {5, 'R', 1, kGood, 2},
+    {5, 'R', -1, kEndOfMedium, 2}, {5, 'W', 2, kEndOfMedium, 2},
+    // damaged frames are passed over when read, and keep the tape where it is when written
+    {3, 'A', 0, kGood, 0}, {3, 'R', 0, kGood, 1}, {3, 'R', -1, kUnreadable, 2},
+    {3, 'R', 2, kGood, 3}, {3, 'R', -1, kUnreadable, 4}, {3, 'R', -1, kUnreadable, 5},
+    {3, 'R', 5, kGood, 6}, {3, 'R', -1, kEndOfData, 6},
+    {4, 'A', 0, kGood, 0}, {4, 'W', 0, kGood, 1}, {4, 'W', 1, kUnwritable, 1},
+    {4, 'W', 1, kUnwritable, 1},
+};
+// clang-format on
 
-TEST_F(MediaTest, WriteProtectCapacityAndMediumErrors) {
+TEST_F(MediaTest, ReadsAndWritesAnswerAndMoveTheTapeAsADriveDoes) {
+    cassette("tape.dat", recorded(3));
+    std::ofstream(path("tape.dat"), std::ios::app) << "a partial frame is no frame";
     cassette("locked.dat", recorded(2));
     cassette("short.dat", {});
+    cassette("long.dat", recorded(4));
     cassette("worn.dat", recorded(6));
     cassette("bad.dat", {});
-    bay("[0:1]\ncassette=locked.dat\nwrite_protect=1\n"
-        "[0:2]\ncassette=short.dat\ncapacity=2\n"
-        "[0:3]\ncassette=worn.dat\nread_errors=1, 3-4\n"
-        "[0:4]\ncassette=bad.dat\nwrite_errors=1\n");
-    for (int target : {1, 2, 3, 4}) set_density(target, 0x80);
+    testing::internal::CaptureStderr();  // the partial frame is reported
+    bay("[0:1]\ncassette=locked.dat\nwrite_protect=1\n[0:2]\ncassette=short.dat\ncapacity=2\n"
+        "[0:3]\ncassette=worn.dat\nread_errors=1, 3-4\n[0:4]\ncassette=bad.dat\nwrite_errors=1\n"
+        "[0:5]\ncassette=long.dat\ncapacity=2\n[0:6]\ncassette=tape.dat\n");
+    for (const auto& step : kSteps) {
+        const auto& [target, op, arg, status_then, position_then] = step;
+        Bytes frame;
+        uint32_t answer = op == 'R'   ? read_frame(target, &frame)
+                          : op == 'W' ? write_frame(target, make_frame(arg))
+                          : op == 'L' ? status(target, cdb_locate_block(arg))
+                                      : set_density(target, 0x80);
+        Bytes expected = op != 'R' ? Bytes{} : arg < 0 ? Bytes(kFrame, 0) : make_frame(arg);
+        EXPECT_EQ(std::tuple(answer, read_position(target, kGood, false)[7], frame),
+                  std::tuple(status_then, position_then, expected))
+            << &step - kSteps;
+    }
+    testing::internal::GetCapturedStderr();
+    const std::pair<const char*, std::string> files[] = {
+        {"tape.dat", frames_file({0, 99, 100})}, {"locked.dat", frames_file({0, 1})},
+        {"short.dat", frames_file({0, 1})},      {"long.dat", frames_file({0, 1, 2, 3})},
+        {"bad.dat", frames_file({0})},
+    };
+    for (const auto& [name, frames] : files) EXPECT_EQ(read_text(path(name)), frames) << name;
+    EXPECT_EQ(mode_sense(1, 0x00)[2] & 0x80, 0x80) << "write protect in the mode header";
+}
 
-    EXPECT_EQ(write_frame(1, make_frame(9, 1)), 0x04072700u);
-    EXPECT_EQ(mode_sense(1, 0x00)[2] & 0x80, 0x80);
-    EXPECT_EQ(read_text(path("locked.dat")).size(), 2u * kFrame);
-
-    EXPECT_EQ(write_frame(2, make_frame(0, 1)), kGood);
-    EXPECT_EQ(write_frame(2, make_frame(1, 1)), kGood);
-    EXPECT_EQ(write_frame(2, make_frame(2, 1)), kEndOfMedium);
-    EXPECT_EQ(read_text(path("short.dat")).size(), 2u * kFrame);
-
+// A buffer smaller than the data phase: the host adapter stops the transfer, the request
+// fails with no sense, and neither buffer nor tape is touched.
+TEST_F(MediaTest, DataOverrunFailsTheRequestAndTouchesNothing) {
+    cassette("tape.dat", recorded(2));
+    bay("[0:4]\ncassette=tape.dat\nproduct=Python 01931-XXX\n");
+    ASSERT_EQ(set_density(4, 0x80), kGood);
+    // the command, and a buffer one byte short of what it moves
+    // clang-format off
+    const std::pair<Bytes, uint32_t> kOverruns[] = {
+        {cdb6(0x08, kFrame), kFrame - 1}, {cdb6(0x0A, kFrame), kFrame - 1}, {cdb6(0x12, 36), 35},
+        {cdb6(0x1A, 0x300000 | 28), 27}, {cdb6(0x15, 12), 11}, {kReadPosition, 19},
+        {cdb6(0x03, 18), 17}};
+    // clang-format on
+    for (const auto& [cdb, length] : kOverruns) {
+        Bytes guarded(length + 64, 0x5A);
+        SRB_ExecSCSICmd srb = send(4, cdb, &guarded[32], length);
+        EXPECT_EQ(
+            std::tuple(scsi_status(srb), int{srb.SRB_HaStat}, int{srb.SRB_TargStat}, guarded),
+            std::tuple(0x04000000u, int{HASTAT_DO_DU}, int{STATUS_GOOD}, Bytes(length + 64, 0x5A)))
+            << int{cdb[0]};
+    }
     Bytes frame;
-    std::vector<uint32_t> statuses;
-    for (int i = 0; i < 7; ++i) statuses.push_back(read_frame(3, &frame));
-    ASSERT_EQ(status(2, kRewind), kGood);
-    for (int i = 0; i < 3; ++i) statuses.push_back(read_frame(2, &frame));
-    for (int i = 0; i < 3; ++i) statuses.push_back(write_frame(4, make_frame(i, 1)));
-    EXPECT_EQ(statuses, (std::vector<uint32_t>{kGood, 0x04031100, kGood, 0x04031100, 0x04031100,
-                                               kGood, kEndOfData, kGood, kGood, kEndOfMedium, kGood,
-                                               0x04030C00, 0x04030C00}));
-    EXPECT_EQ(read_text(path("bad.dat")).size(), kFrame) << "nothing stored of the failed frame";
-    uint8_t block[20];
-    send(0, 4, {0x34, 0, 0, 0, 0, 0, 0, 0, 0, 0}, block, 20);
-    EXPECT_EQ(block[7], 1) << "the tape stays at the frame that failed";
+    ASSERT_EQ(read_frame(4, &frame), kGood);
+    EXPECT_EQ(frame, make_frame(0));
+    EXPECT_EQ(read_text(path("tape.dat")), frames_file({0, 1}));
 }
 
 // A cassette file removed, replaced or cut short under the drive: a cassette pulled out.
@@ -103,14 +121,14 @@ TEST_F(MediaTest, ACassetteFileThatVanishesLeavesTheDriveWithoutCassette) {
     for (const auto& [what, mishap] : mishaps) {
         restart();
         cassette("tape.dat", recorded(3));
-        cassette("tape.dat.new", {make_frame(7, 1)});
+        cassette("tape.dat.new", {make_frame(7)});
         bay("[0:4]\ncassette=tape.dat\n");
         ASSERT_EQ(status(4, kTestUnitReady), kGood);
         mishap(path("tape.dat"));
         std::string left = read_text(path("tape.dat"));
         testing::internal::CaptureStderr();
         EXPECT_EQ(status(4, kTestUnitReady), kNoMedium) << what;
-        EXPECT_EQ(write_frame(4, make_frame(8, 1)), kNoMedium);
+        EXPECT_EQ(write_frame(4, make_frame(8)), kNoMedium);
         EXPECT_EQ(testing::internal::GetCapturedStderr(),
                   "vdat: [0:4] cassette " + path("tape.dat") + " " + what +
                       " while in the drive; the drive has none now\n");
@@ -120,8 +138,7 @@ TEST_F(MediaTest, ACassetteFileThatVanishesLeavesTheDriveWithoutCassette) {
 }
 
 TEST_F(MediaTest, TheTapeStaysWhereTheLastRunLeftIt) {
-    std::vector<Bytes> tape = recorded(4);
-    cassette("tape.dat", tape);
+    cassette("tape.dat", recorded(4));
     bay("[0:4]\ncassette=tape.dat\n");
     set_density(4, 0x80);
     Bytes frame;
@@ -135,7 +152,7 @@ TEST_F(MediaTest, TheTapeStaysWhereTheLastRunLeftIt) {
     EXPECT_EQ(read_text(path("tape.dat.state")).substr(8, 19), "position=0000000003");
     restart();
     ASSERT_EQ(read_frame(4, &frame), kGood) << "audio mode is kept";
-    EXPECT_EQ(frame, tape[3]);
+    EXPECT_EQ(frame, make_frame(3));
     restart();
     std::ofstream(path("tape.dat.state")) << "[state]\nposition=77\ndensity=0x80\n";
     EXPECT_EQ(read_frame(4, &frame), kEndOfData) << "a cassette cut short since";
@@ -147,25 +164,21 @@ TEST_F(MediaTest, UnloadEjectsUntilTheNextLoadOrRun) {
     cassette("tape.dat", recorded(3));
     bay("[0:4]\ncassette=tape.dat\n[0:5]\n");
     EXPECT_EQ(status(5, kTestUnitReady), kNoMedium) << "no cassette";
-
     set_density(4, 0x80);
     Bytes frame;
     read_frame(4, &frame);
-    ASSERT_EQ(status(4, kLoad), kGood);
-    ASSERT_EQ(read_frame(4, &frame), kGood);
-    EXPECT_EQ(frame, make_frame(1, 1)) << "a LOAD of a loaded cassette keeps its place";
-    ASSERT_EQ(status(4, kUnload), kGood);
-    EXPECT_EQ(status(4, kTestUnitReady), kNoMedium);
-    EXPECT_EQ(read_frame(4, &frame), kNoMedium);
-    ASSERT_EQ(status(4, kLoad), kGood);
-    ASSERT_EQ(read_frame(4, &frame), kGood);
-    EXPECT_EQ(frame, make_frame(0, 1)) << "loaded at the start";
-
-    ASSERT_EQ(status(4, kUnload), kGood);
+    // A LOAD of a loaded cassette keeps its place; after an UNLOAD, the next LOAD or run
+    // finds it at the start, the density kept.
+    std::vector<uint32_t> answers;
+    for (const Bytes& cdb : {kLoad, kUnload, kTestUnitReady, kLoad}) {
+        answers.push_back(status(4, cdb));
+        if (cdb != kUnload) answers.push_back(read_frame(4, &frame) == kGood ? frame[0] : 0xFF);
+    }
+    answers.push_back(status(4, kUnload));
     restart();
-    EXPECT_EQ(status(4, kTestUnitReady), kGood) << "inserted again";
-    ASSERT_EQ(read_frame(4, &frame), kGood) << "the density is kept";
-    EXPECT_EQ(frame, make_frame(0, 1));
+    answers.push_back(read_frame(4, &frame) == kGood ? frame[0] : 0xFF);
+    EXPECT_EQ(answers, (std::vector<uint32_t>{kGood, make_frame(1)[0], kGood, kNoMedium, 0xFF,
+                                              kGood, make_frame(0)[0], kGood, make_frame(0)[0]}));
 }
 
 TEST_F(MediaTest, NotReadyForTheReadyDelayAfterInsertionOrLoad) {
@@ -181,56 +194,40 @@ TEST_F(MediaTest, NotReadyForTheReadyDelayAfterInsertionOrLoad) {
     EXPECT_EQ(status(4, kTestUnitReady), 0x04020401u);
 }
 
-class ModeTest : public VdatTest {
-protected:
-    void SetUp() override {
-        VdatTest::SetUp();
-        cassette("a.dat", {});
-        cassette("b.dat", {});
-        bay("[0:1]\ncassette=a.dat\n[0:2]\ncassette=b.dat\nproduct=Python 01931-XXX\n");
-    }
-};
-
-TEST_F(ModeTest, PageZeroIsAHeaderAndOneBlockDescriptorWithTheDensity) {
+// Page 0 and, on the Python 01931 firmware only, page 0x30 with the MRS switch; a list
+// that MODE SELECT refuses changes nothing.
+TEST_F(MediaTest, ModePagesCarryTheDensityAndTheMrsSwitch) {
+    cassette("a.dat", {});
+    cassette("b.dat", {});
+    bay("[0:1]\ncassette=a.dat\n[0:2]\ncassette=b.dat\nproduct=Python 01931-XXX\n");
     EXPECT_EQ(mode_sense(1, 0x00, 13), (Bytes{11, 0x00, 0x10, 8, 0x13, 0, 0, 0, 0, 0, 0, 0, 0}));
-    ASSERT_EQ(set_density(1, 0x80), kGood);
-    EXPECT_EQ(set_density(1, 0x55), kBadListField);
-    EXPECT_EQ(set_density(1, 0x00), kGood) << "0 keeps the density";
-    EXPECT_EQ(mode_sense(1, 0x00, 5), (Bytes{11, 0x00, 0x10, 8, 0x80})) << "allocation length";
-    ASSERT_EQ(set_density(1, 0x13), kGood);
-    EXPECT_EQ(mode_sense(1, 0x00)[4], 0x13);
-}
-
-TEST_F(ModeTest, MrsPageOnlyForThe01931Firmware) {
-    mode_sense(1, 0x30, 12, kBadField);
     EXPECT_EQ(mode_sense(1, 0x3F)[0], 11) << "all pages: only the descriptor";
-    Bytes page = mode_sense(2, 0x30, 28);
-    EXPECT_EQ(page[0], 27);
-    EXPECT_EQ(Bytes(page.begin() + 12, page.begin() + 16), (Bytes{0x30, 14, 0, 0}));
-
-    // Sent back the way the program does: data[0] bytes, one short of the page.
-    page[15] |= 0x08;
-    ASSERT_EQ(mode_select(2, Bytes(page.begin(), page.begin() + page[0])), kGood);
-    EXPECT_EQ(mode_sense(2, 0x30)[4], 0x13) << "density untouched";
+    mode_sense(1, 0x30, 12, kBadField);
+    Bytes mrs = mode_sense(2, 0x30, 28);
+    EXPECT_EQ(mrs[0], 27);
+    EXPECT_EQ(Bytes(mrs.begin() + 12, mrs.begin() + 16), (Bytes{0x30, 14, 0, 0}));
+    mrs[15] |= 0x08;
+    mrs[4] = 0x80;
+    auto density = [](uint8_t code) { return Bytes{0, 0, 0x10, 8, code, 0, 0, 0, 0, 0, 0, 2}; };
+    const std::tuple<int, Bytes, uint32_t, uint8_t, uint8_t> selects[] = {
+        // target, list, answer, then density and MRS byte of page 0x30
+        {2, {0, 0, 0x10, 8, 0x80, 0, 0}, 0x04051A00, 0x13, 0x00},           // descriptor cut off
+        {2, Bytes(mrs.begin(), mrs.begin() + 15), 0x04051A00, 0x13, 0x00},  // no MRS byte
+        {1, Bytes(mrs.begin(), mrs.begin() + 27), kBadListField, 0x13, 0},  // no page 0x30
+        {1, density(0x55), kBadListField, 0x13, 0},
+        {1, density(0x80), kGood, 0x80, 0},
+        {1, density(0x00), kGood, 0x80, 0},  // 0 keeps the density
+        // sent back the way the program does: mode data length bytes, one short of the page
+        {2, Bytes(mrs.begin(), mrs.begin() + 27), kGood, 0x80, 0x08},
+    };
+    for (const auto& [target, list, answer, code, mrs_byte] : selects) {
+        EXPECT_EQ(mode_select(target, list), answer);
+        EXPECT_EQ(mode_sense(target, 0x00)[4], code);
+        EXPECT_EQ(target == 2 ? mode_sense(2, 0x30, 16)[15] : 0, mrs_byte);
+    }
+    EXPECT_EQ(mode_sense(1, 0x00, 5), (Bytes{11, 0x00, 0x10, 8, 0x80})) << "allocation length";
     restart();
     EXPECT_EQ(mode_sense(2, 0x30, 28)[15], 0x08) << "the MRS switch is kept";
-}
-
-TEST_F(ModeTest, MalformedParameterListsChangeNothing) {
-    for (int target : {1, 2}) set_density(target, 0x80);
-    const Bytes mrs = {0, 0, 0x10, 8, 0x13, 0, 0, 0, 0, 0, 0, 2, 0x30, 14, 0, 0x08};
-    const std::tuple<int, Bytes, uint32_t> cases[] = {
-        {2, {0, 0, 0x10, 8, 0x13, 0, 0}, 0x04051A00},        // descriptor cut off
-        {2, Bytes(mrs.begin(), mrs.end() - 1), 0x04051A00},  // no room for the MRS byte
-        {1, mrs, kBadListField},                             // no page 0x30 on this firmware
-    };
-    for (const auto& [target, list, expected] : cases)
-        EXPECT_EQ(mode_select(target, list), expected);
-    EXPECT_EQ(mode_sense(2, 0x30, 16)[4], 0x80);
-    EXPECT_EQ(mode_sense(2, 0x30, 16)[15], 0x00);
-    EXPECT_EQ(mode_sense(1, 0x00)[4], 0x80) << "unchanged";
-    uint8_t list[12] = {};
-    EXPECT_EQ(send(0, 2, cdb6(0x15, 12), list, 8, true).SRB_HaStat, HASTAT_DO_DU);
 }
 
 }  // namespace

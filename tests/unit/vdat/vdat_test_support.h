@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstring>
@@ -23,45 +24,27 @@ namespace vdat_test {
 using Bytes = std::vector<uint8_t>;
 constexpr uint32_t kFrame = 5822;
 // ScsiStatus words as the program's transport packs them.
-constexpr uint32_t kGood = 0x01000000;
-constexpr uint32_t kEndOfData = 0x04080005;
-constexpr uint32_t kEndOfMedium = 0x044D0002;
-constexpr uint32_t kNoMedium = 0x04023A00;
-constexpr uint32_t kBadField = 0x04052400;
-constexpr uint32_t kBadListField = 0x04052600;
+constexpr uint32_t kGood = 0x01000000, kEndOfData = 0x04080005, kEndOfMedium = 0x044D0002;
+constexpr uint32_t kNoMedium = 0x04023A00, kBadField = 0x04052400, kBadListField = 0x04052600;
 
 inline std::string read_text(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// The time code stepped one frame at a time, as a recorder steps it: seconds of 33, 33
-// and 34 frames, BCD h m s f.
-struct FrameClock {
-    int h = 0, m = 0, s = 0, f = 0;
-    void step() {
-        if (++f <= (s % 3 == 2 ? 33 : 32)) return;
-        f = 0;
-        if (++s < 60) return;
-        s = 0;
-        if (++m == 60) m = 0, ++h;
-    }
-    Bytes bcd() const {
-        auto b = [](int v) { return uint8_t((v / 10) << 4 | v % 10); };
-        return {b(h), b(m), b(s), b(f)};
-    }
-};
-
-inline Bytes time_after(int frames) {
-    FrameClock clock;
-    while (frames-- > 0) clock.step();
-    return clock.bcd();
+// The time code n frames after 0:00:00:00 as a recorder steps it, in seconds of 33, 33
+// and 34 frames: BCD hours, minutes, seconds, frames.
+inline Bytes time_after(int n) {
+    int second_of_three = std::min(n % 100 / 33, 2);
+    int s = n / 100 * 3 + second_of_three, f = n % 100 - 33 * second_of_three;
+    auto bcd = [](int v) { return uint8_t((v / 10) << 4 | v % 10); };
+    return {bcd(s / 3600), bcd(s / 60 % 60), bcd(s % 60), bcd(f)};
 }
 
 // A frame whose audio bytes are a function of its number and whose program-time and
 // absolute-time packs carry program number pno (three BCD digits, 0x0BB for lead-in)
 // and the two times. pno < 0 leaves the packs empty: unrecorded tape.
-inline Bytes make_frame(int number, int pno, const Bytes& absolute = Bytes(4, 0xAA),
+inline Bytes make_frame(int number, int pno = 1, const Bytes& absolute = Bytes(4, 0xAA),
                         const Bytes& program = Bytes(4, 0xAA)) {
     Bytes frame(kFrame, 0);
     for (uint32_t i = 0; i < 5760; ++i) frame[i] = static_cast<uint8_t>(number * 7 + i);
@@ -77,7 +60,7 @@ inline Bytes make_frame(int number, int pno, const Bytes& absolute = Bytes(4, 0x
 
 inline std::vector<Bytes> recorded(int count) {
     std::vector<Bytes> frames;
-    for (int i = 0; i < count; ++i) frames.push_back(make_frame(i, 1));
+    for (int i = 0; i < count; ++i) frames.push_back(make_frame(i));
     return frames;
 }
 
@@ -87,25 +70,29 @@ inline uint32_t scsi_status(const SRB_ExecSCSICmd& srb) {
     return uint32_t(srb.SRB_Status) << 24 | sense[2] << 16 | sense[12] << 8 | sense[13];
 }
 
-inline void fill_request(SRB_ExecSCSICmd* srb, int adapter, int target, const Bytes& cdb,
-                         uint8_t* data, uint32_t length, bool out) {
+// A request to adapter 0 unless told; MODE SELECT and WRITE carry data out. With an event
+// (an eventfd), the provider is asked to signal it on completion.
+inline void fill_request(SRB_ExecSCSICmd* srb, int target, const Bytes& cdb, uint8_t* data,
+                         uint32_t length, int adapter = 0, int event = -1) {
     *srb = SRB_ExecSCSICmd{};
     srb->SRB_Cmd = SC_EXEC_SCSI_CMD;
     srb->SRB_HaId = static_cast<uint8_t>(adapter);
-    srb->SRB_Flags = out ? SRB_DIR_OUT : SRB_DIR_IN;
+    bool out = !cdb.empty() && (cdb[0] == 0x0A || cdb[0] == 0x15);
+    srb->SRB_Flags = (out ? SRB_DIR_OUT : SRB_DIR_IN) | (event >= 0 ? SRB_EVENT_NOTIFY : 0);
     srb->SRB_Target = static_cast<uint8_t>(target);
     srb->SRB_BufLen = length;
     srb->SRB_BufPointer = data;
     srb->SRB_SenseLen = SENSE_LEN;
     srb->SRB_CDBLen = static_cast<uint8_t>(cdb.size());
     if (!cdb.empty()) memcpy(srb->CDBByte, cdb.data(), cdb.size());
+    srb->SRB_PostProc = aspi_event_to_postproc(event);
 }
 
 // One request to a drive without latency: it completes before SendASPI32Command returns.
-inline SRB_ExecSCSICmd send(int adapter, int target, const Bytes& cdb, uint8_t* data = nullptr,
-                            uint32_t length = 0, bool out = false) {
+inline SRB_ExecSCSICmd send(int target, const Bytes& cdb, uint8_t* data = nullptr,
+                            uint32_t length = 0, int adapter = 0) {
     SRB_ExecSCSICmd srb;
-    fill_request(&srb, adapter, target, cdb, data, length, out);
+    fill_request(&srb, target, cdb, data, length, adapter);
     EXPECT_EQ(SendASPI32Command(&srb), srb.SRB_Status);
     EXPECT_NE(srb.SRB_Status, SS_PENDING);
     return srb;
@@ -119,23 +106,24 @@ inline Bytes cdb6(uint8_t opcode, uint32_t n = 0) {
 }
 inline const Bytes kTestUnitReady = cdb6(0x00), kRewind = cdb6(0x01);
 inline const Bytes kLoad = cdb6(0x1B, 1), kUnload = cdb6(0x1B, 0);
+inline const Bytes kReadPosition = {0x34, 0x01, 0, 0, 0, 0, 0, 0, 0, 0};
 inline Bytes cdb_locate_block(uint16_t block) {
     return {0x2B, 0x00, 0x00, 0x00, 0x00, uint8_t(block >> 8), uint8_t(block), 0x00, 0x00, 0x00};
 }
 
 inline uint32_t status(int target, const Bytes& cdb) {
-    return scsi_status(send(0, target, cdb));
+    return scsi_status(send(target, cdb));
 }
 inline uint32_t read_frame(int target, Bytes* frame) {
     frame->assign(kFrame, 0);
-    return scsi_status(send(0, target, cdb6(0x08, kFrame), frame->data(), kFrame));
+    return scsi_status(send(target, cdb6(0x08, kFrame), frame->data(), kFrame));
 }
 inline uint32_t write_frame(int target, Bytes frame) {
-    return scsi_status(send(0, target, cdb6(0x0A, kFrame), frame.data(), kFrame, true));
+    return scsi_status(send(target, cdb6(0x0A, kFrame), frame.data(), kFrame));
 }
 inline uint32_t mode_select(int target, Bytes list) {
     uint32_t n = static_cast<uint32_t>(list.size());
-    return scsi_status(send(0, target, cdb6(0x15, n), list.data(), n, true));
+    return scsi_status(send(target, cdb6(0x15, n), list.data(), n));
 }
 // MODE SELECT of the density with the 12-byte list the program sends.
 inline uint32_t set_density(int target, uint8_t density) {
@@ -143,14 +131,15 @@ inline uint32_t set_density(int target, uint8_t density) {
 }
 inline Bytes mode_sense(int target, uint8_t page, uint8_t length = 12, uint32_t expected = kGood) {
     Bytes data(length, 0);
-    SRB_ExecSCSICmd srb = send(0, target, cdb6(0x1A, page << 16 | length), data.data(), length);
-    EXPECT_EQ(scsi_status(srb), expected);
+    EXPECT_EQ(scsi_status(send(target, cdb6(0x1A, page << 16 | length), data.data(), length)),
+              expected);
     return data;
 }
-inline Bytes read_position(int target, uint32_t expected = kGood) {
-    Bytes record(20, 0);
-    SRB_ExecSCSICmd srb = send(0, target, {0x34, 0x01, 0, 0, 0, 0, 0, 0, 0, 0}, record.data(), 20);
-    EXPECT_EQ(scsi_status(srb), expected);
+// The 20-byte record of READ POSITION: the audio form, or with short the block form.
+inline Bytes read_position(int target, uint32_t expected = kGood, bool audio = true) {
+    Bytes record(20, 0), cdb = kReadPosition;
+    cdb[1] = audio;
+    EXPECT_EQ(scsi_status(send(target, cdb, record.data(), 20)), expected);
     return record;
 }
 
@@ -172,7 +161,6 @@ protected:
         g_now = 1000;
         platform_set_clock(&kFakeClock);
     }
-
     void TearDown() override {
         vdat_shutdown();
         platform_set_clock(nullptr);
@@ -181,18 +169,15 @@ protected:
     }
 
     std::string path(const std::string& name) const { return folder_ + "/" + name; }
-
     // Writes the bay file and points VDAT_CONFIG at it.
     void bay(const std::string& text) {
         std::ofstream(path("bay.ini")) << text;
         setenv("VDAT_CONFIG", path("bay.ini").c_str(), 1);
     }
-
     void cassette(const std::string& name, const std::vector<Bytes>& frames) {
         std::ofstream out(path(name), std::ios::binary | std::ios::trunc);
         for (const Bytes& f : frames) out.write(reinterpret_cast<const char*>(f.data()), f.size());
     }
-
     // What a new process of the program would find.
     void restart() { vdat_shutdown(); }
 
