@@ -200,7 +200,11 @@ uint64_t log_drop_file_tracks(TransferLog* log) {
 }
 
 void log_end(TransferLog* log, EndReason reason, const std::string& detail) {
-    if (log->end != END_NONE) return;
+    // The first reason stands, but an error met while closing up after a clean end (the
+    // last flush of a file on a full disk) must not let the job pass for a finished one.
+    const bool error =
+        reason == END_READ_ERROR || reason == END_WRITE_ERROR || reason == END_PLAYBACK_ERROR;
+    if (log->end != END_NONE && (log_ended_on_error(*log) || !error)) return;
     log->end = reason;
     log->end_detail = detail;
 }

@@ -33,12 +33,6 @@ Parsed parse(Args args) {
     return out;
 }
 
-void expect_rejected(const Args& args, const std::string& console, int result = 1) {
-    Parsed p = parse(args);
-    EXPECT_EQ(p.console, console);
-    EXPECT_EQ(p.result, result) << console;
-}
-
 const std::string kTapeToWavEcho = "TERVANO\nInput SCSI adapter 0, ID number: 4\n";
 Args tape_to_wav_seek(const char* kind, const char* value) {
     return {"/TERVANO", "f", "/INPUTID", "0:4", "/SEEK", kind, value};
@@ -98,78 +92,58 @@ TEST(CommandLine, AcceptedLines) {
     }
 }
 
-TEST(CommandLine, ModesFileNamesAndTheOrderOfChecks) {
+// Each refused line: the echo so far, the reason, and 2 for a file name, else 1. The file
+// name is checked before the addresses, the input before the output, both before the seek.
+TEST(CommandLine, RefusedLinesSayWhy) {
     const std::string no_mode = "No mode entered (eg: /tervano, /wav2dat etc.)\n";
-    expect_rejected({"/TERVANO"}, "TERVANO\nNo filename entered\n", 2);
-    expect_rejected({"/TERVANO", "/inputid", "0:4"}, "TERVANO\nNo filename entered\n", 2);
-    expect_rejected({"/TERVANO", std::string(314, 'n'), "/INPUTID", "0:4"},
-                    "TERVANO\nFilename longer than 313 characters\n", 2);
-    expect_rejected({"/TERVAN", "f", "/INPUTID", "0:4"},
-                    "Input SCSI adapter 0, ID number: 4\n" + no_mode);
-    expect_rejected({"/TERVANOX", "f"}, no_mode);
-    expect_rejected({"/WAV2DAT", "f", "/INPUTID", "0:4"},
-                    "WAV2DAT\nInput SCSI adapter 0, ID number: 4\nNo output ID entered\n");
-    expect_rejected({"/DAT2DAT"}, "DAT2DAT\nNo input ID entered\n");
-    expect_rejected({"/DAT2DAT", "/INPUTID", "0:4", "/OUTPUTID", "0:4"},
-                    "DAT2DAT\nInput SCSI adapter 0, ID number: 4\n"
-                    "Output SCSI adapter 0, ID number: 4\n"
-                    "Input and Output IDs must be different \n");
-    // The file name comes before the addresses, the input before the output, the
-    // addresses before the seek.
-    expect_rejected({"/INPUTID", "9:0", "/TERVANO"}, "TERVANO\nNo filename entered\n", 2);
-    expect_rejected({"/OUTPUTID", "9:0", "/INPUTID", "8:0", "/DAT2DAT", "/SEEK"},
-                    "DAT2DAT\ninput SCSI Adapter number: 8, out of range 0-7\n");
-}
-
-TEST(CommandLine, DriveAddresses) {
-    expect_rejected({"/TERVANO", "f", "/INPUTID"}, "TERVANO\nNo ID entered\n");
-    const std::pair<const char*, std::string> input[] = {
-        {"8:1", "input SCSI Adapter number: 8, out of range 0-7\n"},
-        {"1:9", "input SCSI ID number: 9, out of range 0-7\n"},
-        {"-1:3", "input SCSI Adapter number: -1, out of range 0-7\n"},
+    const std::string far_time =
+        "\" out of range (hours 0-99, minutes 0-59, seconds 0-59, frames 0-33)\n";
+    const std::string bad_time = "\" is not hours:minutes:seconds:frames (for example 0:12:30:0)\n";
+    std::vector<std::tuple<Args, std::string, int>> cases = {
+        // clang-format off
+        {{"/TERVANO"}, "TERVANO\nNo filename entered\n", 2},
+        {{"/TERVANO", "/inputid", "0:4"}, "TERVANO\nNo filename entered\n", 2},
+        {{"/TERVANO", std::string(314, 'n'), "/INPUTID", "0:4"}, "TERVANO\nFilename longer than 313 characters\n", 2},
+        {{"/INPUTID", "9:0", "/TERVANO"}, "TERVANO\nNo filename entered\n", 2},
+        {{"/TERVAN", "f", "/INPUTID", "0:4"}, "Input SCSI adapter 0, ID number: 4\n" + no_mode, 1},
+        {{"/TERVANOX", "f"}, no_mode, 1},
+        {{"/WAV2DAT", "f", "/INPUTID", "0:4"}, "WAV2DAT\nInput SCSI adapter 0, ID number: 4\nNo output ID entered\n", 1},
+        {{"/DAT2DAT"}, "DAT2DAT\nNo input ID entered\n", 1},
+        {{"/DAT2DAT", "/INPUTID", "0:4", "/OUTPUTID", "0:4"}, "DAT2DAT\nInput SCSI adapter 0, ID number: 4\nOutput SCSI adapter 0, ID number: 4\nInput and Output IDs must be different \n", 1},
+        {{"/OUTPUTID", "9:0", "/INPUTID", "8:0", "/DAT2DAT", "/SEEK"}, "DAT2DAT\ninput SCSI Adapter number: 8, out of range 0-7\n", 1},
+        {{"/TERVANO", "f", "/INPUTID"}, "TERVANO\nNo ID entered\n", 1},
+        {{"/TERVANO", "f", "/INPUTID", "8:1"}, "TERVANO\ninput SCSI Adapter number: 8, out of range 0-7\n", 1},
+        {{"/TERVANO", "f", "/INPUTID", "1:9"}, "TERVANO\ninput SCSI ID number: 9, out of range 0-7\n", 1},
+        {{"/TERVANO", "f", "/INPUTID", "-1:3"}, "TERVANO\ninput SCSI Adapter number: -1, out of range 0-7\n", 1},
+        {{"/WAV2DAT", "f", "/OUTPUTID", "9:0"}, "WAV2DAT\noutput SCSI Adapter number: 9, out of range 0-7\n", 1},
+        {{"/WAV2DAT", "f", "/OUTPUTID", "0:8"}, "WAV2DAT\noutput SCSI ID number: 8, out of range 0-7\n", 1},
+        {{"/WAV2DAT", "f", "/OUTPUTID", "0:x"}, "WAV2DAT\noutput SCSI address \"0:x\" is not adapter:ID (for example 0:4)\n", 1},
+        {{"/TERVANO", "f", "/INPUTID", "0:4", "/SEEK", "ABSTIME"}, kTapeToWavEcho + "No seek info entered\n", 1},
+        {tape_to_wav_seek("ABSTIM", "0:0:0:0"), kTapeToWavEcho + "Unknown seek type\n", 1},
+        {tape_to_wav_seek("PROGNUM", "5a"), kTapeToWavEcho + "Seek program number \"5a\" is not a number\n", 1},
+        {tape_to_wav_seek("PROGNUM", "0"), kTapeToWavEcho + "Seek program number 0 out of range 1-799\n", 1},
+        {tape_to_wav_seek("PROGNUM", "800"), kTapeToWavEcho + "Seek program number 800 out of range 1-799\n", 1},
+        {{"/WAV2DAT", "f", "/OUTPUTID", "0:4", "/SEEK", "PROGNUM", "3"}, "WAV2DAT\nOutput SCSI adapter 0, ID number: 4\nNo input ID entered for /SEEK\n", 1},
+        // clang-format on
     };
-    for (const auto& [id, message] : input) {
-        expect_rejected({"/TERVANO", "f", "/INPUTID", id}, "TERVANO\n" + message);
-    }
-    const std::pair<const char*, std::string> output[] = {
-        {"9:0", "output SCSI Adapter number: 9, out of range 0-7\n"},
-        {"0:8", "output SCSI ID number: 8, out of range 0-7\n"},
-        {"0:x", "output SCSI address \"0:x\" is not adapter:ID (for example 0:4)\n"},
-    };
-    for (const auto& [id, message] : output) {
-        expect_rejected({"/WAV2DAT", "f", "/OUTPUTID", id}, "WAV2DAT\n" + message);
-    }
     for (const char* bad : {"4", "0:4junk", "", "0:4:1", " 0:4", ":4", "0:", "99999999999:1"}) {
-        expect_rejected({"/TERVANO", "f", "/INPUTID", bad},
-                        std::string("TERVANO\ninput SCSI address \"") + bad +
-                            "\" is not adapter:ID (for example 0:4)\n");
+        cases.push_back({{"/TERVANO", "f", "/INPUTID", bad},
+                         std::string("TERVANO\ninput SCSI address \"") + bad +
+                             "\" is not adapter:ID (for example 0:4)\n",
+                         1});
     }
-}
-
-TEST(CommandLine, SeekRejections) {
-    expect_rejected({"/TERVANO", "f", "/INPUTID", "0:4", "/SEEK", "ABSTIME"},
-                    kTapeToWavEcho + "No seek info entered\n");
-    expect_rejected(tape_to_wav_seek("ABSTIM", "0:0:0:0"), kTapeToWavEcho + "Unknown seek type\n");
-    expect_rejected(tape_to_wav_seek("PROGNUM", "5a"),
-                    kTapeToWavEcho + "Seek program number \"5a\" is not a number\n");
-    for (const char* far : {"0", "800"}) {
-        expect_rejected(tape_to_wav_seek("PROGNUM", far),
-                        kTapeToWavEcho + "Seek program number " + far + " out of range 1-799\n");
-    }
-    expect_rejected(
-        {"/WAV2DAT", "f", "/OUTPUTID", "0:4", "/SEEK", "PROGNUM", "3"},
-        "WAV2DAT\nOutput SCSI adapter 0, ID number: 4\nNo input ID entered for /SEEK\n");
     // Each field has 8 bits and two BCD digits on tape: nothing may spill into the next.
     for (const char* far : {"0:75:0:0", "0:0:60:0", "0:0:0:34", "100:0:0:0"}) {
-        expect_rejected(tape_to_wav_seek("ABSTIME", far),
-                        kTapeToWavEcho + "Seek time \"" + far +
-                            "\" out of range (hours 0-99, minutes 0-59, seconds 0-59, "
-                            "frames 0-33)\n");
+        cases.push_back({tape_to_wav_seek("ABSTIME", far),
+                         kTapeToWavEcho + "Seek time \"" + far + far_time, 1});
     }
     for (const char* bad : {"0:12:30", "0:12:30:0:1", "0:12:30:x", ""}) {
-        expect_rejected(tape_to_wav_seek("RUNTIME", bad),
-                        kTapeToWavEcho + "Seek time \"" + bad +
-                            "\" is not hours:minutes:seconds:frames (for example 0:12:30:0)\n");
+        cases.push_back({tape_to_wav_seek("RUNTIME", bad),
+                         kTapeToWavEcho + "Seek time \"" + bad + bad_time, 1});
+    }
+    for (const auto& [args, console, result] : cases) {
+        Parsed p = parse(args);
+        EXPECT_EQ(std::tie(p.console, p.result), std::tie(console, result));
     }
 }
 

@@ -6,12 +6,6 @@
 
 namespace {
 
-TEST(AudioFrame, BytesPerFrameByRateAndWidth) {
-    const int cases[][3] = {{0, 16, 5760}, {1, 16, 5292}, {2, 16, 3840}, {2, 12, 7680},
-                            {1, 12, 5292}, {3, 12, 5760}, {7, 12, 5760}, {-1, 16, 5760}};
-    for (const auto& c : cases) EXPECT_EQ(audio_bytes_per_frame(c[0], c[1]), c[2]) << c[0];
-}
-
 TEST(BcdTime, StepsFollowThe33And34FrameRuleAndKeepEightBits) {
     const uint32_t steps[][2] = {
         {0x00000000, 0x00000001}, {0x00000132, 0x00000200},  // second 1 has frames 00-32

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -25,37 +26,26 @@ struct ConcealCase {
     std::vector<Repair> repairs;  // every other target byte must stay untouched
 };
 
-int listed_sample(const std::vector<int>& samples, int pair) {
-    if (samples.empty()) return 0;
-    return pair < int(samples.size()) ? samples[pair] : samples.back();
-}
-
 void put_le16(std::vector<uint8_t>& pcm, int offset, int value) {
     pcm[offset] = uint8_t(value & 0xFF);
     pcm[offset + 1] = uint8_t((value >> 8) & 0xFF);
 }
 
-std::vector<uint8_t> build_source(const ConcealCase& c) {
-    std::vector<uint8_t> source(c.n);
-    for (int m = 0; m < c.n / 4; ++m) {
-        put_le16(source, 4 * m, listed_sample(c.left, m));
-        put_le16(source, 4 * m + 2, listed_sample(c.right, m));
-    }
-    return source;
-}
-
 // Buffers are exactly n bytes long, so a stray access trips the sanitizer.
 void check_case(const ConcealCase& c) {
-    SCOPED_TRACE(c.name);
-    const std::vector<uint8_t> source = build_source(c);
-    std::vector<uint8_t> target(c.n, kUntouched);
+    std::vector<uint8_t> source(c.n), target(c.n, kUntouched), expected(c.n, kUntouched);
+    for (int m = 0; m < c.n / 4; ++m) {
+        for (const std::vector<int>* s : {&c.left, &c.right}) {
+            put_le16(source, 4 * m + (s == &c.right) * 2, (*s)[std::min<size_t>(m, s->size() - 1)]);
+        }
+    }
     conceal_errors(source.data(), target.data(), c.n, c.flags);
-    std::vector<uint8_t> expected(c.n, kUntouched);
     for (const Repair& r : c.repairs) put_le16(expected, 4 * r.pair + 2 * r.channel, r.value);
-    EXPECT_EQ(target, expected);
+    EXPECT_EQ(target, expected) << c.name;
 }
-
-TEST(ConcealErrors, ClassRuleThresholdAndExaminedRange) {
+TEST(ConcealErrors, ClassRuleThresholdExaminedRangeAndChannels) {
+    const std::vector<int> kLeft = {2000, 2000, 0, 2000},
+                           kRight = {2000, 2000, 2000, 2000, 0, 2000};
     const ConcealCase cases[] = {
         {"even spike, not small: odd class", 5760, 0x40, {0, 0, 1000, 0}, {0}, {}},
         {"odd spike, not small: even class", 5760, 0x40, {0, 0, 0, 1000, 0}, {0}, {}},
@@ -83,26 +73,18 @@ TEST(ConcealErrors, ClassRuleThresholdAndExaminedRange) {
         {"second to last pair is no centre", 24, 0x40, {2000, 2000, 2000, 2000, 0, 2000}, {0}, {}},
         // The audio area holds 5760 bytes: a larger count is not a frame's.
         {"more than a frame", 5764, 0x60, {2000, 2000, 0, 2000}, {0}, {}},
+        // Flag values that single out one channel; every other value repairs both. Each
+        // channel has a small even spike, at different pairs so both are counted.
+        {"0x20", 5760, 0x20, kLeft, kRight, {{1, 4, 2000}}},
+        {"0x21", 5760, 0x21, kLeft, kRight, {{0, 2, 2000}}},
+        {"0x22", 5760, 0x22, kLeft, kRight, {{1, 4, 2000}}},
+        {"0x23", 5760, 0x23, kLeft, kRight, {{0, 2, 2000}, {1, 4, 2000}}},
+        {"0x40", 5760, 0x40, kLeft, kRight, {{0, 2, 2000}}},
+        {"0x48", 5760, 0x48, kLeft, kRight, {{0, 2, 2000}}},
+        {"0x60", 5760, 0x60, kLeft, kRight, {{0, 2, 2000}, {1, 4, 2000}}},
+        {"0x01", 5760, 0x01, kLeft, kRight, {{0, 2, 2000}, {1, 4, 2000}}},
     };
     for (const ConcealCase& c : cases) check_case(c);
-}
-
-// Flag values that single out one channel; every other value repairs both.
-TEST(ConcealErrors, ErrorFlagsChooseTheChannels) {
-    const struct {
-        int flags;
-        bool left, right;
-    } cases[] = {{0x20, false, true}, {0x21, true, false}, {0x22, false, true}, {0x23, true, true},
-                 {0x40, true, false}, {0x48, true, false}, {0x60, true, true},  {0x01, true, true}};
-    for (const auto& c : cases) {
-        // A small even spike in each channel, at different pairs so both are counted.
-        ConcealCase run = {
-            "flags", 5760, c.flags, {2000, 2000, 0, 2000}, {2000, 2000, 2000, 2000, 0, 2000}, {}};
-        if (c.left) run.repairs.push_back({0, 2, 2000});
-        if (c.right) run.repairs.push_back({1, 4, 2000});
-        SCOPED_TRACE(c.flags);
-        check_case(run);
-    }
 }
 
 }  // namespace

@@ -1,8 +1,8 @@
 #pragma once
 // A tape drive behind the transport's test seam, answering at once, plus a clock that
 // moves only when the program sleeps and a keyboard without keys. READ takes from
-// `frames`; READ POSITION answers from `positions`; WRITE stores in `written`; INQUIRY
-// tells a sequential-access device.
+// `frames`; READ POSITION answers
+// from `positions`; WRITE stores in `written`; INQUIRY tells a sequential-access device.
 
 #include <array>
 #include <cstdint>

@@ -93,11 +93,10 @@ int type_on_terminal(int master, const char* slave_name, int ending) {
     if (tcgetattr(STDIN_FILENO, &mode) != 0 || (mode.c_lflag & (ICANON | ECHO))) return 1;
     const char typed[] = "\x1b[Ax\x1bOP\x1b";  // up arrow, x, F1, ESC
     if (write(master, typed, 8) != 8) return 2;
-    int available = 0;  // terminal input reaches the reader asynchronously
-    for (int i = 0; i < 500 && ioctl(STDIN_FILENO, FIONREAD, &available) == 0 && available < 8;
-         ++i) {
-        poll(nullptr, 0, 10);
-    }
+    // Terminal input reaches the reader when the kernel gets to it: wait for all of it,
+    // however long that takes.
+    int available = 0;
+    while (ioctl(STDIN_FILENO, FIONREAD, &available) == 0 && available < 8) poll(nullptr, 0, 1);
     for (int expected : {-1, int{'x'}, -1, kKeyEsc}) {
         if (read_key() != expected) return 4;
     }

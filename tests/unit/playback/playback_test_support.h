@@ -1,11 +1,11 @@
 #pragma once
 // Shared by the playback tests: a scratch working directory (the diagnostic log lands in
-// the current directory) and reproducible test audio.
+// the current one) and reproducible test audio.
 
 #include <unistd.h>
 
 #include <cstdint>
-#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -14,21 +14,18 @@
 class ScratchDirectory {
 public:
     ScratchDirectory() {
-        char pattern[] = "/tmp/tervano_playback_XXXXXX";
-        path_ = mkdtemp(pattern) ? pattern : "";
-        char cwd[4096];
-        previous_ = getcwd(cwd, sizeof cwd) ? cwd : "/";
-        if (!path_.empty() && chdir(path_.c_str()) != 0) path_.clear();
+        std::string pattern = (std::filesystem::temp_directory_path() / "tervano_XXXXXX").string();
+        if (mkdtemp(pattern.data()) && chdir(pattern.c_str()) == 0) path_ = pattern;
     }
     ~ScratchDirectory() {
-        if (chdir(previous_.c_str()) != 0) return;
-        if (!path_.empty()) std::system(("rm -rf '" + path_ + "'").c_str());
+        std::filesystem::current_path(previous_);
+        if (!path_.empty()) std::filesystem::remove_all(path_);
     }
     const std::string& path() const { return path_; }
 
 private:
+    std::filesystem::path previous_ = std::filesystem::current_path();
     std::string path_;
-    std::string previous_;
 };
 
 inline std::vector<uint8_t> read_file(const std::string& name) {
@@ -46,9 +43,9 @@ inline std::string read_log() {
 inline std::vector<uint8_t> test_audio(size_t count, uint32_t seed) {
     std::vector<uint8_t> bytes(count);
     uint32_t state = seed * 2654435761u + 12345u;
-    for (size_t i = 0; i < count; ++i) {
+    for (uint8_t& byte : bytes) {
         state = state * 1103515245u + 12345u;
-        bytes[i] = static_cast<uint8_t>(state >> 16);
+        byte = static_cast<uint8_t>(state >> 16);
     }
     return bytes;
 }
