@@ -160,8 +160,7 @@ TEST_F(DriveSetupTest, MrsIsTurnedOffOnlyOnTheListedFirmware) {
 }
 
 TEST_F(DriveSetupTest, RewindsOnRequestOrForCopies) {
-    bay[4] = SimDrive{};
-    bay[4].works = false;
+    bay[4] = {.works = false};
     bay[5] = {.identity = kSdt9000};
     name_drives(4, 5);
     job.mode_tape_to_wav = 1;

@@ -52,7 +52,6 @@ struct FakeDrive {
     int waits = 0;                         // event waits of the transport
     std::thread worker;
     uint32_t now_ms = 0;  // the clock
-    uint32_t sleeps = 0;
     void always(DriveReply reply) {
         respond = [reply](const RecordedCommand&) { return reply; };
     }

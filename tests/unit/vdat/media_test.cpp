@@ -137,12 +137,25 @@ TEST_F(MediaTest, ACassetteFileThatVanishesLeavesTheDriveWithoutCassette) {
     }
 }
 
-TEST_F(MediaTest, TheTapeStaysWhereTheLastRunLeftIt) {
+// A LOAD of a loaded cassette keeps its place; after an UNLOAD, the next LOAD or run finds
+// it at the start, the density kept. Otherwise the tape stays where the last run left it.
+TEST_F(MediaTest, TheTapeStaysWhereTheLastRunLeftItUnlessUnloaded) {
     cassette("tape.dat", recorded(4));
-    bay("[0:4]\ncassette=tape.dat\n");
+    bay("[0:4]\ncassette=tape.dat\n[0:5]\n");
+    EXPECT_EQ(status(5, kTestUnitReady), kNoMedium) << "no cassette";
     set_density(4, 0x80);
     Bytes frame;
     read_frame(4, &frame);
+    std::vector<uint32_t> answers;
+    for (const Bytes& cdb : {kLoad, kUnload, kTestUnitReady, kLoad}) {
+        answers.push_back(status(4, cdb));
+        if (cdb != kUnload) answers.push_back(read_frame(4, &frame) == kGood ? frame[0] : 0xFF);
+    }
+    answers.push_back(status(4, kUnload));
+    restart();
+    answers.push_back(read_frame(4, &frame) == kGood ? frame[0] : 0xFF);
+    EXPECT_EQ(answers, (std::vector<uint32_t>{kGood, make_frame(1)[0], kGood, kNoMedium, 0xFF,
+                                              kGood, make_frame(0)[0], kGood, make_frame(0)[0]}));
     read_frame(4, &frame);
     EXPECT_EQ(read_text(path("tape.dat.state")),
               "[state]\nposition=0000000002\ndensity=0x80\nloaded=1\nmrs_off=0\n")
@@ -158,27 +171,6 @@ TEST_F(MediaTest, TheTapeStaysWhereTheLastRunLeftIt) {
     EXPECT_EQ(read_frame(4, &frame), kEndOfData) << "a cassette cut short since";
     EXPECT_EQ(read_text(path("tape.dat.state")),
               "[state]\nposition=0000000004\ndensity=0x80\nloaded=1\nmrs_off=0\n");
-}
-
-TEST_F(MediaTest, UnloadEjectsUntilTheNextLoadOrRun) {
-    cassette("tape.dat", recorded(3));
-    bay("[0:4]\ncassette=tape.dat\n[0:5]\n");
-    EXPECT_EQ(status(5, kTestUnitReady), kNoMedium) << "no cassette";
-    set_density(4, 0x80);
-    Bytes frame;
-    read_frame(4, &frame);
-    // A LOAD of a loaded cassette keeps its place; after an UNLOAD, the next LOAD or run
-    // finds it at the start, the density kept.
-    std::vector<uint32_t> answers;
-    for (const Bytes& cdb : {kLoad, kUnload, kTestUnitReady, kLoad}) {
-        answers.push_back(status(4, cdb));
-        if (cdb != kUnload) answers.push_back(read_frame(4, &frame) == kGood ? frame[0] : 0xFF);
-    }
-    answers.push_back(status(4, kUnload));
-    restart();
-    answers.push_back(read_frame(4, &frame) == kGood ? frame[0] : 0xFF);
-    EXPECT_EQ(answers, (std::vector<uint32_t>{kGood, make_frame(1)[0], kGood, kNoMedium, 0xFF,
-                                              kGood, make_frame(0)[0], kGood, make_frame(0)[0]}));
 }
 
 TEST_F(MediaTest, NotReadyForTheReadyDelayAfterInsertionOrLoad) {

@@ -15,20 +15,23 @@ namespace {
 using ProviderTest = VdatTest;
 constexpr uint32_t kNoAdapters = uint32_t(SS_NO_ADAPTERS) << 8;
 
-TEST_F(ProviderTest, SupportQueryCountsAdaptersUpToTheHighestNamed) {
+// Adapters up to the highest named, a selection timeout where no drive sits, and inquiry
+// strings from the bay, blank-padded within the allocation length; bay values may carry
+// comments and quotes, and a cassette is found beside the bay.
+TEST_F(ProviderTest, AddressesAndInquiryStringsComeFromTheBay) {
     EXPECT_EQ(GetASPI32SupportInfo(), kNoAdapters);  // VDAT_CONFIG unset
     restart();
-    bay("[0:4]\n[2:1]\n");
+    std::filesystem::create_directory(path("tapes"));
+    cassette("tapes/a.dat", {make_frame(0)});
+    bay("[0:1]\n[2:1]\n[0:4]   ; the first drive\n"
+        "CASSETTE = tapes/a.dat        ; beside the bay\n"
+        "vendor=SONY ; blank-padded\nproduct = \"SDT-9000\"\nrevision=12.2\ndevice_type=5\n");
     EXPECT_EQ(GetASPI32SupportInfo(), 0x0103u);
     for (auto [adapter, target] : {std::pair{0, 5}, std::pair{1, 4}}) {
         SRB_ExecSCSICmd srb = send(target, kTestUnitReady, nullptr, 0, adapter);
         EXPECT_EQ(std::tuple(scsi_status(srb), int{srb.SRB_HaStat}),
                   std::tuple(0x82000000u, int{HASTAT_SEL_TO}));
     }
-}
-
-TEST_F(ProviderTest, InquiryShowsTheBayStringsBlankPaddedWithinTheAllocationLength) {
-    bay("[0:1]\n[0:4]\nvendor=SONY\nproduct=SDT-9000\nrevision=12.2\ndevice_type=5\n");
     for (auto [target, type, strings] : {std::tuple{1, 1, "ARCHIVE Python 25601-XXX2.63"},
                                          std::tuple{4, 5, "SONY    SDT-9000        12.2"}}) {
         Bytes data(40, 0xEE);
@@ -40,6 +43,8 @@ TEST_F(ProviderTest, InquiryShowsTheBayStringsBlankPaddedWithinTheAllocationLeng
         ASSERT_EQ(scsi_status(send(target, cdb6(0x12, 4), data.data(), 40)), kGood);
         EXPECT_EQ(data[4], 0xEE) << "no more than the allocation length";
     }
+    EXPECT_EQ(status(4, kTestUnitReady), kGood);
+    EXPECT_TRUE(std::filesystem::exists(path("tapes/a.dat.state")));
 }
 
 TEST_F(ProviderTest, UnknownOpcodesAndMalformedRequestsAreRefused) {
@@ -96,20 +101,6 @@ TEST_F(ProviderTest, BadBayFilesGiveNoAdapters) {
         EXPECT_EQ(message.rfind("vdat: ", 0), 0u) << text;
         EXPECT_NE(message.find("; the bay has no drives\n"), std::string::npos) << message;
     }
-}
-
-TEST_F(ProviderTest, BayValuesMayCarryCommentsAndRelativeCassettes) {
-    std::filesystem::create_directory(path("tapes"));
-    cassette("tapes/a.dat", {make_frame(0)});
-    bay("[0:4]   ; the first drive\n"
-        "CASSETTE = tapes/a.dat        ; beside the bay\n"
-        "vendor=SONY ; blank-padded\n"
-        "product = \"SDT-9000\"\n");
-    Bytes data(36);
-    ASSERT_EQ(scsi_status(send(4, cdb6(0x12, 36), data.data(), 36)), kGood);
-    EXPECT_EQ(std::string(data.begin() + 8, data.begin() + 32), "SONY    SDT-9000        ");
-    EXPECT_EQ(status(4, kTestUnitReady), kGood);
-    EXPECT_TRUE(std::filesystem::exists(path("tapes/a.dat.state")));
 }
 
 TEST_F(ProviderTest, BuiltLibraryExportsOnlyTheTwoEntryPoints) {
