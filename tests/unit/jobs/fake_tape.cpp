@@ -97,10 +97,6 @@ void fake_tape_remove() {
     g_tape = nullptr;
 }
 
-uint32_t fake_now_ms() {
-    return g_now_ms;
-}
-
 PositionAnswer position(int pno, std::array<uint8_t, 4> abs_time) {
     PositionAnswer answer{kStatusReady, {}};
     answer.record[4] = static_cast<uint8_t>(pno / 100);

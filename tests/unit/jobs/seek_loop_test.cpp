@@ -6,6 +6,7 @@
 
 #include "fake_tape.h"
 #include "jobs/seek.h"
+#include "platform/clock.h"
 
 namespace {
 
@@ -39,13 +40,13 @@ protected:
     int run(int kind = 1, uint32_t target = 0x00123000) {
         job_.seek_kind = kind;
         job_.seek_target = target;
-        start_ms_ = fake_now_ms();
+        start_ms_ = platform_now_ms();
         testing::internal::CaptureStdout();
         int result = seek_tape(&job_.input, &job_);
         out_ = testing::internal::GetCapturedStdout();
         return result;
     }
-    uint32_t seconds_taken() const { return (fake_now_ms() - start_ms_) / 1000u; }
+    uint32_t seconds_taken() const { return (platform_now_ms() - start_ms_) / 1000u; }
 
     FakeTape tape_;
     JobState job_{};
