@@ -40,12 +40,11 @@ Args tape_to_wav_seek(const char* kind, const char* value) {
 
 TEST(CommandLine, LowerCaseKeywordsMatchAndArgumentsStayAsTyped) {
     Parsed p = parse({"/tervano", "Tape/Take1", "/inputid", "1:3"});
-    EXPECT_EQ(p.result, 0);
-    EXPECT_EQ(p.console, "TERVANO\nInput SCSI adapter 1, ID number: 3\n");
-    EXPECT_STREQ(p.job.file_name, "Tape/Take1");
     const ScsiAddress& in = p.job.input;
-    EXPECT_EQ(std::make_tuple(in.adapter, in.target, in.lun), std::make_tuple(1, 3, 0));
-    EXPECT_EQ(p.args_after, Args({"/tervano", "Tape/Take1", "/inputid", "1:3"}));
+    EXPECT_EQ(std::tuple(p.result, p.console, std::string(p.job.file_name), in.adapter, in.target,
+                         in.lun, p.args_after),
+              std::tuple(0, "TERVANO\nInput SCSI adapter 1, ID number: 3\n", "Tape/Take1", 1, 3, 0,
+                         Args({"/tervano", "Tape/Take1", "/inputid", "1:3"})));
 }
 
 TEST(CommandLine, KeywordsRecordTheirLastPositionAndTheLastModeTakesTheFileName) {
@@ -73,22 +72,16 @@ TEST(CommandLine, AcceptedLines) {
     // The same address twice is fine for modes other than the copy.
     EXPECT_EQ(parse({"/TERVANO", "f", "/INPUTID", "0:4", "/OUTPUTID", "0:4"}).result, 0);
 
-    struct Seek {
-        const char* kind;
-        const char* value;
-        int32_t seek_kind;
-        uint32_t target;
-    };
-    for (const Seek& s :
-         {Seek{"abstime", "0:12:30:0", 1, 0x000C1E00u}, Seek{"PROGNUM", "5", 0, 5u},
-          Seek{"Prognum", "799", 0, 799u}, Seek{"RunTime", "99:59:59:33", 2, 0x633B3B21u},
-          Seek{"PROGTIME", "1:2:3:4", 3, 0x01020304u}}) {
-        Parsed p = parse(tape_to_wav_seek(s.kind, s.value));
-        EXPECT_EQ(p.result, 0) << s.value;
-        EXPECT_EQ(p.console, kTapeToWavEcho);
-        EXPECT_EQ(p.job.seek, 5);
-        EXPECT_EQ(p.job.seek_kind, s.seek_kind);
-        EXPECT_EQ(p.job.seek_target, s.target) << s.value;
+    const std::tuple<const char*, const char*, int32_t, uint32_t> seeks[] = {
+        // clang-format off
+        {"abstime", "0:12:30:0", 1, 0x000C1E00u}, {"PROGNUM", "5", 0, 5u}, {"Prognum", "799", 0, 799u},
+        {"RunTime", "99:59:59:33", 2, 0x633B3B21u}, {"PROGTIME", "1:2:3:4", 3, 0x01020304u}};
+    // clang-format on
+    for (const auto& [kind, value, seek_kind, target] : seeks) {
+        Parsed p = parse(tape_to_wav_seek(kind, value));
+        EXPECT_EQ(std::tie(p.result, p.console, p.job.seek, p.job.seek_kind, p.job.seek_target),
+                  std::tuple(0, kTapeToWavEcho, 5, seek_kind, target))
+            << value;
     }
 }
 

@@ -4,27 +4,20 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <tuple>
 #include <vector>
 
 namespace {
 
 constexpr uint8_t kUntouched = 0x5A;  // the target starts as this, so every write shows
 
-struct Repair {
-    int channel;  // 0 left, 1 right
-    int pair;
-    int value;
-};
+using Repair = std::tuple<int, int, int>;  // channel (0 left, 1 right), pair, value
 
-// Samples are listed from pair 0; the last one listed carries on to the end of the frame.
-struct ConcealCase {
-    const char* name;
-    int n;
-    int flags;
-    std::vector<int> left;
-    std::vector<int> right;
-    std::vector<Repair> repairs;  // every other target byte must stay untouched
-};
+// What, n, flags, left and right samples, repairs (every other target byte must stay
+// untouched). Samples are listed from pair 0; the last one listed carries on to the end
+// of the frame.
+using ConcealCase =
+    std::tuple<const char*, int, int, std::vector<int>, std::vector<int>, std::vector<Repair>>;
 
 void put_le16(std::vector<uint8_t>& pcm, int offset, int value) {
     pcm[offset] = uint8_t(value & 0xFF);
@@ -33,15 +26,16 @@ void put_le16(std::vector<uint8_t>& pcm, int offset, int value) {
 
 // Buffers are exactly n bytes long, so a stray access trips the sanitizer.
 void check_case(const ConcealCase& c) {
-    std::vector<uint8_t> source(c.n), target(c.n, kUntouched), expected(c.n, kUntouched);
-    for (int m = 0; m < c.n / 4; ++m) {
-        for (const std::vector<int>* s : {&c.left, &c.right}) {
-            put_le16(source, 4 * m + (s == &c.right) * 2, (*s)[std::min<size_t>(m, s->size() - 1)]);
+    const auto& [name, n, flags, left, right, repairs] = c;
+    std::vector<uint8_t> source(n), target(n, kUntouched), expected(n, kUntouched);
+    for (int m = 0; m < n / 4; ++m) {
+        for (const std::vector<int>* s : {&left, &right}) {
+            put_le16(source, 4 * m + (s == &right) * 2, (*s)[std::min<size_t>(m, s->size() - 1)]);
         }
     }
-    conceal_errors(source.data(), target.data(), c.n, c.flags);
-    for (const Repair& r : c.repairs) put_le16(expected, 4 * r.pair + 2 * r.channel, r.value);
-    EXPECT_EQ(target, expected) << c.name;
+    conceal_errors(source.data(), target.data(), n, flags);
+    for (auto [channel, pair, value] : repairs) put_le16(expected, 4 * pair + 2 * channel, value);
+    EXPECT_EQ(target, expected) << name;
 }
 TEST(ConcealErrors, ClassRuleThresholdExaminedRangeAndChannels) {
     const std::vector<int> kLeft = {2000, 2000, 0, 2000},

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <initializer_list>
 #include <string>
+#include <tuple>
+#include <utility>
 
 namespace {
 
@@ -24,17 +26,10 @@ SubcodePack pack(int item, int program_field, uint32_t time, uint32_t hms = 0) {
     return p;
 }
 
-SubcodePack program_time(int program_field, uint32_t time) {
-    return pack(kItemProgramTime, program_field, time);
-}
-
-SubcodePack absolute_time(int program_field, uint32_t time) {
-    return pack(kItemAbsoluteTime, program_field, time);
-}
-
-SubcodePack date(uint32_t ymd, uint32_t hms) {
-    return pack(kItemDate, 0x200, ymd, hms);  // weekday 2 in bits 3-0 of byte 0
-}
+const auto program_time = [](int pno, uint32_t t) { return pack(kItemProgramTime, pno, t); };
+const auto absolute_time = [](int pno, uint32_t t) { return pack(kItemAbsoluteTime, pno, t); };
+// Weekday 2 in bits 3-0 of byte 0.
+const auto date = [](uint32_t ymd, uint32_t hms) { return pack(kItemDate, 0x200, ymd, hms); };
 
 // Packs fill the slots from pack 1 on: 48 kHz, 2 channels, 16 bits, no control bits.
 AudioFrame frame_with(std::initializer_list<SubcodePack> packs) {
@@ -77,48 +72,39 @@ protected:
 
 TEST_F(SubcodeReaderTest, StatusLineFollowsTheFramesAsTheyCome) {
     const SubcodePack foreign = pack(3, 0x099, 0x01020304);  // an item not read
-    const struct {
-        AudioFrame frame;
-        const char* line;
-    } steps[] = {
-        {example_frame(),
-         "PRG:03-A:00:12:34:05-P:00:02:11:30-DATE:02/01/28-14:05:09-48k-2-16-SCMS=00 "},
+    const std::pair<AudioFrame, const char*> steps[] = {
+        {example_frame(), "PRG:03-A:00:12:34:05-P:00:02:11:30-DATE:02/01/28-14:05:09"},
         // A frame without subcode keeps everything.
-        {blank_frame(),
-         "PRG:03-A:00:12:34:05-P:00:02:11:30-DATE:02/01/28-14:05:09-48k-2-16-SCMS=00 "},
+        {blank_frame(), "PRG:03-A:00:12:34:05-P:00:02:11:30-DATE:02/01/28-14:05:09"},
         // Program time and date belong to their frame; the program time carries on.
         {frame_with({absolute_time(0x001, 0x00000100)}),
-         "PRG:01-A:00:00:01:00-P:00:02:11:30-DATE:00/00/00-00:00:00-48k-2-16-SCMS=00 "},
+         "PRG:01-A:00:00:01:00-P:00:02:11:30-DATE:00/00/00-00:00:00"},
         // Void times (0AA, 0BB) step the last time once per pack; the program stays.
         {frame_with({absolute_time(kPnoInvalid, kNoTime)}),
-         "PRG:01-A:00:00:01:01-P:00:02:11:30-DATE:00/00/00-00:00:00-48k-2-16-SCMS=00 "},
+         "PRG:01-A:00:00:01:01-P:00:02:11:30-DATE:00/00/00-00:00:00"},
         {frame_with({absolute_time(kPnoInvalid, kNoTime), absolute_time(kPnoLeadIn, kNoTime),
                      program_time(kPnoLeadIn, kNoTime)}),
-         "PRG:01-A:00:00:01:03-P:00:02:11:31-DATE:00/00/00-00:00:00-48k-2-16-SCMS=00 "},
+         "PRG:01-A:00:00:01:03-P:00:02:11:31-DATE:00/00/00-00:00:00"},
         // The last pack of an item wins; items the reader does not know are skipped.
         {frame_with({absolute_time(0x005, 0x00010000), foreign, absolute_time(0x006, 0x00020000),
                      date(0x990101, 0x000000), foreign, date(0x020128, 0x140509)}),
-         "PRG:06-A:00:02:00:00-P:00:02:11:31-DATE:02/01/28-14:05:09-48k-2-16-SCMS=00 "},
+         "PRG:06-A:00:02:00:00-P:00:02:11:31-DATE:02/01/28-14:05:09"},
         // The whole 12-bit program field counts: 8AA is a program, not a void time.
         {frame_with({absolute_time(0x8AA, 0x00200000), program_time(0x123, 0x00000232)}),
-         "PRG:8aa-A:00:20:00:00-P:00:00:02:32-DATE:00/00/00-00:00:00-48k-2-16-SCMS=00 "},
+         "PRG:8aa-A:00:20:00:00-P:00:00:02:32-DATE:00/00/00-00:00:00"},
         {frame_with({absolute_time(kPnoLeadOut, kNoTime), program_time(kPnoLeadOut, kNoTime)}),
-         "PRG:ee-A:aa:aa:aa:aa-P:aa:aa:aa:aa-DATE:00/00/00-00:00:00-48k-2-16-SCMS=00 "},
+         "PRG:ee-A:aa:aa:aa:aa-P:aa:aa:aa:aa-DATE:00/00/00-00:00:00"},
     };
-    for (const auto& s : steps) {
-        EXPECT_EQ(decode(s.frame), "\r");
-        EXPECT_EQ(status_line(), s.line);
+    for (const auto& [frame, line] : steps) {
+        EXPECT_EQ(decode(frame), "\r");
+        EXPECT_EQ(status_line(), line + std::string("-48k-2-16-SCMS=00 "));
     }
 }
 
 TEST_F(SubcodeReaderTest, FormatBytesGiveRateWidthAndScmsFrameByFrame) {
-    const struct {
-        uint8_t format0, format1;
-        bool blank;  // format bytes count on frames without subcode too
-        int rate_changed;
-        int sample_bits;
-        const char* tail;
-    } steps[] = {
+    // format bytes 0 and 1, a blank frame (format bytes count on frames without subcode
+    // too), rate changed, sample bits, the status line's end
+    const std::tuple<uint8_t, uint8_t, bool, int, int, const char*> steps[] = {
         {0x00, 0x00, false, 0, 16, "48k-2-16-SCMS=00 "},  // a new job's rate code is 0
         {0x04, 0x04, false, 1, 16, "44k-2-16-SCMS=01 "},
         {0x04, 0x04, false, 0, 16, "44k-2-16-SCMS=01 "},
@@ -130,14 +116,14 @@ TEST_F(SubcodeReaderTest, FormatBytesGiveRateWidthAndScmsFrameByFrame) {
         {0x00, 0x33, false, 0, 16, "48k-2-16-SCMS=00 "},  // bits 5-4 and 1-0 are not codes
     };
     int step = 0;
-    for (const auto& s : steps) {
-        AudioFrame frame = s.blank ? blank_frame() : example_frame();
-        frame.format[0] = s.format0;
-        frame.format[1] = s.format1;
+    for (const auto& [format0, format1, blank, rate_changed, sample_bits, tail] : steps) {
+        AudioFrame frame = blank ? blank_frame() : example_frame();
+        frame.format[0] = format0;
+        frame.format[1] = format1;
         decode(frame);
-        EXPECT_EQ(job.rate_changed, s.rate_changed) << "step " << step;
-        EXPECT_EQ(job.sample_bits, s.sample_bits) << "step " << step;
-        EXPECT_EQ(status_line().substr(58), s.tail) << "step " << step++;
+        EXPECT_EQ(std::tuple(job.rate_changed, job.sample_bits, status_line().substr(58)),
+                  std::tuple(rate_changed, sample_bits, tail))
+            << "step " << step++;
     }
 }
 

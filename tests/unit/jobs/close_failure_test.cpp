@@ -17,11 +17,7 @@
 #include "jobs/jobs.h"
 #include "jobs/wav_header.h"
 
-namespace {
-
-std::string g_refused_path;  // the file whose close fails, once it is written
-
-}  // namespace
+static std::string g_refused_path;  // the file whose close fails, once it is written
 
 extern "C" int __real_fclose(FILE* file);
 extern "C" int __wrap_fclose(FILE* file) {

@@ -12,21 +12,8 @@ namespace {
 FakeTape* g_tape = nullptr;
 uint32_t g_now_ms = 0;
 
-uint32_t fake_clock_now() {
-    return g_now_ms;
-}
-void fake_clock_sleep(uint32_t ms) {
-    g_now_ms += ms;
-}
-const PlatformClock kFakeClock{fake_clock_now, fake_clock_sleep};
-
-int no_key_waiting() {
-    return 0;
-}
-int no_key() {
-    return -1;
-}
-const KeySource kNoKeys{no_key_waiting, no_key};
+const PlatformClock kFakeClock{[] { return g_now_ms; }, [](uint32_t ms) { g_now_ms += ms; }};
+const KeySource kNoKeys{[] { return 0; }, [] { return -1; }};
 
 constexpr ScsiStatus kNotReadyLocating = 0x04020407u;
 constexpr ScsiStatus kInvalidField = 0x04052400u;
@@ -75,34 +62,19 @@ ScsiStatus do_test_unit_ready(FakeTape* tape) {
     return ready ? kStatusReady : kNotReadyLocating;
 }
 
-uint32_t fake_support() {
-    return 0x0101;
-}
-
 uint32_t fake_send(void* request) {
     auto* srb = static_cast<SRB_ExecSCSICmd*>(request);
     FakeTape* tape = g_tape;
     ScsiStatus status = kInvalidOpcode;
-    switch (srb->CDBByte[0]) {
-        case 0x08:
-            status = do_read(tape, srb);
-            break;
-        case 0x2B:
-            status = tape->locate_accepted ? kStatusReady : kInvalidField;
-            break;
-        case 0x34:
-            status = do_read_position(tape, srb);
-            break;
-        case 0x00:
-            status = do_test_unit_ready(tape);
-            break;
-        case 0x0A:
-            status = do_write(tape, srb);
-            break;
-        case 0x12:
-            srb->SRB_BufPointer[0] = 0x01;  // sequential-access device
-            status = kStatusReady;
-            break;
+    const uint8_t opcode = srb->CDBByte[0];
+    if (opcode == 0x08) status = do_read(tape, srb);
+    if (opcode == 0x2B) status = tape->locate_accepted ? kStatusReady : kInvalidField;
+    if (opcode == 0x34) status = do_read_position(tape, srb);
+    if (opcode == 0x00) status = do_test_unit_ready(tape);
+    if (opcode == 0x0A) status = do_write(tape, srb);
+    if (opcode == 0x12) {
+        srb->SRB_BufPointer[0] = 0x01;  // sequential-access device
+        status = kStatusReady;
     }
     complete(srb, status);
     return SS_COMP;
@@ -115,7 +87,7 @@ void fake_tape_install(FakeTape* tape) {
     g_now_ms = 0xFFFFFFFFu - 5000u;
     platform_set_clock(&kFakeClock);
     keyboard_set_source(&kNoKeys);
-    aspi_set_provider_for_test(fake_support, fake_send);
+    aspi_set_provider_for_test([]() -> uint32_t { return 0x0101; }, fake_send);
 }
 
 void fake_tape_remove() {
@@ -123,10 +95,6 @@ void fake_tape_remove() {
     keyboard_set_source(nullptr);
     platform_set_clock(nullptr);
     g_tape = nullptr;
-}
-
-uint32_t fake_now_ms() {
-    return g_now_ms;
 }
 
 PositionAnswer position(int pno, std::array<uint8_t, 4> abs_time) {

@@ -32,9 +32,9 @@ struct FakeTape {
     size_t writes_refused = 0;
 };
 
-void fake_tape_install(FakeTape* tape);  // the fake clock starts 5 s before it wraps
+// The fake clock (platform_now_ms) starts 5 s before it wraps.
+void fake_tape_install(FakeTape* tape);
 void fake_tape_remove();
-uint32_t fake_now_ms();
 
 // The position record of a drive showing program `pno` (one digit per byte) and the
 // absolute time h:m:s:f (BCD bytes).

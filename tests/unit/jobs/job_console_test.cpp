@@ -12,11 +12,7 @@
 namespace {
 
 uint32_t g_now_ms;
-uint32_t now_ms() {
-    return g_now_ms;
-}
-void no_sleep(uint32_t) {}
-const PlatformClock kFakeClock = {now_ms, no_sleep};
+const PlatformClock kFakeClock = {[] { return g_now_ms; }, [](uint32_t) {}};
 
 std::string line_of(int program) {
     JobState job{};

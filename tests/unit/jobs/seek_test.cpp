@@ -5,6 +5,7 @@
 #include <array>
 #include <cstring>
 #include <string>
+#include <tuple>
 
 namespace {
 
@@ -29,12 +30,8 @@ TEST(PositionReached, EachKindReadsItsOwnFieldToTheFrame) {
                                  {0x00, 0x12, 0x30, 0x00});
     const Record not_digits = make_record({0, 1, 0x0A}, {}, {}, {});
     const Record blank = make_record({0, 0, 0}, {}, {0xAA, 0xAA, 0xAA, 0xAA}, {});
-    const struct {
-        int kind;
-        uint32_t target;
-        const Record& record;
-        int reached;
-    } cases[] = {
+    // kind, target, record, whether it is reached
+    const std::tuple<int, uint32_t, Record, int> cases[] = {
         {0, 123, r, 1},                // one decimal digit per byte,
         {0, 0x010203, r, 1},           // or the bytes as one 24-bit number
         {0, 0x123, r, 0},              // but never BCD
@@ -52,12 +49,12 @@ TEST(PositionReached, EachKindReadsItsOwnFieldToTheFrame) {
         {4, 0, blank, 0},              // kinds the seek does not know
         {-1, 0, blank, 0},             // never match
     };
-    for (const auto& c : cases) {
+    for (const auto& [kind, target, record, reached] : cases) {
         JobState job{};
-        job.seek_kind = c.kind;
-        job.seek_target = c.target;
-        EXPECT_EQ(position_reached(&job, c.record.data()), c.reached)
-            << c.kind << std::hex << " " << c.target;
+        job.seek_kind = kind;
+        job.seek_target = target;
+        EXPECT_EQ(position_reached(&job, record.data()), reached)
+            << kind << std::hex << " " << target;
     }
 }
 

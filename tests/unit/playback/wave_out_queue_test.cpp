@@ -173,9 +173,9 @@ TEST_F(WaveOutQueueTest, ADeviceThatFinishesNothingIsGivenUpAfter15sAndLaterCall
     const uint32_t waiting_from = g_now;
     testing::internal::CaptureStdout();
     EXPECT_EQ(wave_out_dataout(audio.data()), -1);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), kTimeoutLine);
-    EXPECT_EQ((g_now - waiting_from) / 1000, 15u);
-    EXPECT_TRUE(wave_out_lost_audio());
+    EXPECT_EQ(std::tuple(testing::internal::GetCapturedStdout(), (g_now - waiting_from) / 1000,
+                         wave_out_lost_audio()),
+              std::tuple(kTimeoutLine, 15u, true));
 
     // The job goes on calling: nothing reaches the device, nothing waits.
     const int calls = g_device.calls;
@@ -212,10 +212,10 @@ TEST_F(WaveOutQueueTest, WrapupWaitsForEveryBufferWhileTheDeviceMovesOn) {
         testing::internal::CaptureStdout();
         EXPECT_EQ(wave_out_wrapup(0), 24);
         const bool stopped = stops_after < 6;
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), stopped ? kTimeoutLine : "");
-        EXPECT_EQ(wave_out_lost_audio(), stopped);
-        EXPECT_EQ((g_now - finished_at) / 1000, stopped ? 15u : 0u);
-        EXPECT_EQ(g_device.open, 0);
+        EXPECT_EQ(
+            std::tuple(testing::internal::GetCapturedStdout(), wave_out_lost_audio(),
+                       (g_now - finished_at) / 1000, g_device.open, finished),
+            std::tuple(stopped ? kTimeoutLine : "", stopped, stopped ? 15u : 0u, 0, stops_after));
     }
 }
 
@@ -250,16 +250,15 @@ TEST_F(WaveOutQueueTest, DataoutFailuresLogInHexAndKeepTheNextBuffer) {
         EXPECT_EQ(wave_out_dataout(audio.data()), -1);
     }
     g_device.refuse.clear();
-    EXPECT_TRUE(wave_out_lost_audio());
-    EXPECT_EQ(read_log(),
-              "Error on unprepare to wave out device: 21\n"
-              "Error on prepare to wave out device: 21\n"
-              "Error on write to wave out device: 21\n");
+    EXPECT_EQ(std::pair(wave_out_lost_audio(), read_log()),
+              std::pair(true, std::string("Error on unprepare to wave out device: 21\n"
+                                          "Error on prepare to wave out device: 21\n"
+                                          "Error on write to wave out device: 21\n")));
     // Had a failure moved on, the 18th of these would wait, and time out.
     for (int i = 0; i < 18; ++i) ASSERT_EQ(wave_out_dataout(audio.data()), 0);
-    EXPECT_EQ(wave_out_wrapup(1), 24) << "a full ring is not waited for";
-    EXPECT_EQ(g_now, kStart);
-    EXPECT_EQ(g_device.open, 0);
+    EXPECT_EQ(wave_out_wrapup(1), 24);
+    EXPECT_EQ(std::pair(g_now, g_device.open), std::pair(kStart, 0))
+        << "a full ring is not waited for";
 }
 
 int g_allocations, g_fail_at, g_outstanding;  // fail_at is 1-based; 0 never
@@ -309,8 +308,7 @@ TEST_F(WaveOutQueueTest, RestartPrimesSilenceFromTheFirstBuffer) {
     for (uint32_t i = 0; i < 30; ++i) ASSERT_EQ(wave_out_dataout(test_audio(kSize, i).data()), 0);
     g_device.sent.clear();
     EXPECT_EQ(wave_out_restart(), 0);
-    EXPECT_EQ(g_device.queued, primed);
-    EXPECT_EQ(g_device.sent, Bytes(kPrimedBytes, 0));
+    EXPECT_EQ(std::pair(g_device.queued, g_device.sent), std::pair(primed, Bytes(kPrimedBytes, 0)));
 
     g_device.refuse["write"] = WAVERR_STILLPLAYING;
     EXPECT_EQ(wave_out_restart(), -3);
