@@ -114,7 +114,6 @@ TEST(WavInput, ChunkSearchRules) {
     // what, file, opened, PCM delivered, console
     const std::tuple<const char*, Bytes, int, Bytes, std::string> cases[] = {
         // clang-format off
-        {"plain", riff(cat({kStereo48, chunk("data", kPcm)})), 1, kPcm, ""},
         {"data before fmt", riff(cat({chunk("data", kPcm), kStereo48})), 1, kPcm, ""},
         {"chunk after data", riff(cat({kStereo48, chunk("data", kPcm), chunk("LIST", kPcm)})), 1, kPcm, ""},
         {"odd chunk padded", riff(cat({chunk("junk", {9, 9, 9}), kStereo48, chunk("data", kPcm)})), 1, kPcm, ""},
@@ -198,22 +197,22 @@ Bytes whole_file_decode(const std::string& path) {
 TEST(MpegInput, FilesAndExpectations) {
     const std::string folder = make_fixtures();
     // file, the file whose own decode it gives (less the frames lost), frames lost, rate
-    // code in the template (-1: refused), a source as long as the decode, console
-    const std::tuple<const char*, const char*, size_t, int, const char*, const char*> cases[] = {
+    // code in the template (-1: refused), console
+    const std::tuple<const char*, const char*, size_t, int, const char*> cases[] = {
         // clang-format off
-        {"tagged.mp3", "tagged.mp3", 0, 1, "tone44.wav", ""},
-        {"untagged.mp3", "untagged.mp3", 0, 1, nullptr, ""},
-        {"tone48.mp2", "tone48.mp2", 0, 0, nullptr, ""},
-        {"tone32.mpa", "tone32.mpa", 0, 2, nullptr, ""},
-        {"mono.mp3", "mono.mp3", 0, 1, "mono44.wav", ""},
-        {"truncated.mp3", "truncated.mp3", 0, 1, nullptr, ""},
-        {"damaged.mp3", "untagged.mp3", 5, 1, nullptr, ".*/damaged.mp3: 5 damaged frames skipped\n"},
-        {"random.mp3", nullptr, 0, -1, nullptr, "cannot analyze file .*/random.mp3, \\(18\\) Error reading the stream.\n"},
-        {"empty.mp3", nullptr, 0, -1, nullptr, "cannot analyze file .*/empty.mp3, \\(18\\) Error reading the stream.\n"},
-        {"missing.mp3", nullptr, 0, -1, nullptr, "cannot analyze file .*/missing.mp3, \\(22\\) File access error.\n"},
+        {"tagged.mp3", "tagged.mp3", 0, 1, ""},
+        {"untagged.mp3", "untagged.mp3", 0, 1, ""},
+        {"tone48.mp2", "tone48.mp2", 0, 0, ""},
+        {"tone32.mpa", "tone32.mpa", 0, 2, ""},
+        {"mono.mp3", "mono.mp3", 0, 1, ""},
+        {"truncated.mp3", "truncated.mp3", 0, 1, ""},
+        {"damaged.mp3", "untagged.mp3", 5, 1, ".*/damaged.mp3: 5 damaged frames skipped\n"},
+        {"random.mp3", nullptr, 0, -1, "cannot analyze file .*/random.mp3, \\(18\\) Error reading the stream.\n"},
+        {"empty.mp3", nullptr, 0, -1, "cannot analyze file .*/empty.mp3, \\(18\\) Error reading the stream.\n"},
+        {"missing.mp3", nullptr, 0, -1, "cannot analyze file .*/missing.mp3, \\(22\\) File access error.\n"},
         // clang-format on
     };
-    for (const auto& [file, decodes_as, lost, rate_code, source, console] : cases) {
+    for (const auto& [file, decodes_as, lost, rate_code, console] : cases) {
         write_template.format[0] = 0xA7;
         Outcome r = run_file(folder + file, kFrameRead);
         Bytes model = decodes_as ? whole_file_decode(folder + decodes_as) : Bytes();
@@ -224,7 +223,6 @@ TEST(MpegInput, FilesAndExpectations) {
             << file;
         EXPECT_THAT(r.console, testing::MatchesRegex(console)) << file;
         EXPECT_TRUE(lost || r.pcm == model) << file;
-        EXPECT_TRUE(!source || r.pcm.size() == run_file(folder + source, kFrameRead).pcm.size());
     }
     std::filesystem::remove_all(folder);
 }
@@ -273,14 +271,13 @@ std::tuple<double, double, double> tone_error(const Bytes& pcm, int rate) {
 
 TEST(SoundFileInput, SourcesAndWhatTheTapeGets) {
     const std::string folder = testing::TempDir();
-    enum Check { EXACT, TONE, LENGTH, REFUSED };
+    enum Check { TONE, LENGTH, REFUSED };
     // file, libsndfile format, rate, channels, seconds, tone above Nyquist (-1: ten
     // over-range frames first), rate forced, conversion named, tape rate, check, console
     const std::tuple<const char*, int, int, int, double, double, int, const char*, int, Check,
                      const char*>
         cases[] = {
             // clang-format off
-        {"plain.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 48000, 2, 1, 0, 0, "", 48000, EXACT, ""},
         {"master.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 96000, 2, 2, 30000, 0, " (96000 Hz, 24 bit, 2 ch) -> 48000 Hz 16 bit, resampled, dithered", 48000, TONE, ""},
         {"master.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_24, 88200, 2, 1, 25000, 0, " (88200 Hz, 24 bit, 2 ch) -> 44100 Hz 16 bit, resampled, dithered", 44100, TONE, ""},
         {"deep.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_24, 48000, 2, 1, 0, 0, " (48000 Hz, 24 bit, 2 ch) -> 48000 Hz 16 bit, dithered", 48000, TONE, ""},
@@ -311,12 +308,6 @@ TEST(SoundFileInput, SourcesAndWhatTheTapeGets) {
         const size_t frames = size_t(double(samples.size() / channels) * tape_rate / rate);
         const bool timed = check == TONE || (check == LENGTH && strcmp(file, "cut.flac"));
         EXPECT_TRUE(!timed || abs(double(r.pcm.size() / 4) - double(frames)) <= 1) << file;
-        std::vector<int16_t> source(samples.size());
-        SF_INFO info{};
-        SNDFILE* back = check == EXACT ? sf_open(path.c_str(), SFM_READ, &info) : nullptr;
-        EXPECT_TRUE(!back || (sf_readf_short(back, source.data(), info.frames) == info.frames &&
-                              r.pcm == Bytes((uint8_t*)source.data(), (uint8_t*)&*source.end())));
-        sf_close(back);
         if (check != TONE) continue;
         auto [level, mean, power] = tone_error(r.pcm, tape_rate);
         // A 16-bit source brings its own rounding, 1/12 of a step squared.

@@ -164,7 +164,6 @@ TEST_F(WaveOutQueueTest, ADeviceThatFinishesNothingIsGivenUpAfter15sAndLaterCall
     ASSERT_EQ(wave_out_init(48000), 0);
     Bytes audio = test_audio(kSize, 1);
     for (int i = 0; i < 18; ++i) ASSERT_EQ(wave_out_dataout(audio.data()), 0);
-    EXPECT_EQ(g_now, kStart) << "waited with buffers free";
     g_on_sleep = [] {
         if (g_now - kStart >= 14900) finish_buffers(1);
     };
