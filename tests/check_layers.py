@@ -5,16 +5,14 @@ import pathlib
 import re
 import sys
 
-BELOW = {
-    'platform': set(),
-    'core': {'platform'},
-    'frame': {'core', 'platform'},
-    'scsi': {'core', 'platform'},
-    'playback': {'core', 'platform'},
-    'input': {'frame', 'core', 'platform'},
-    'jobs': {'playback', 'input', 'scsi', 'frame', 'core', 'platform'},
-    'driver': {'jobs', 'playback', 'input', 'scsi', 'frame', 'core', 'platform'},
-}
+# Each layer with the layers just below it; a layer may include its own and all below.
+UNDER = {'platform': '', 'core': 'platform', 'frame': 'core', 'scsi': 'core', 'playback': 'core',
+         'input': 'frame', 'jobs': 'playback input scsi frame', 'driver': 'jobs'}
+BELOW = {layer: set() for layer in UNDER}
+for layer in UNDER:  # the dict lists every layer after those below it
+    BELOW[layer] = set(UNDER[layer].split()).union(*(BELOW[n] for n in UNDER[layer].split()))
+
+
 # Providers see the ASPI record layout and the other platform pieces they build on,
 # the frame layout and the frame-file reading and search; nothing of the program above.
 PROVIDER_MAY_INCLUDE = re.compile(
@@ -23,9 +21,7 @@ INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
 
 
 def offences(root):
-    for path in sorted(root.glob('src/*/*')) + sorted(root.glob('providers/*/*')):
-        if path.suffix not in ('.h', '.cpp'):
-            continue
+    for path in sorted(root.glob('src/*/*.[ch]*')) + sorted(root.glob('providers/*/*.[ch]*')):
         area, layer = path.parts[-3], path.parts[-2]
         for target in INCLUDE.findall(path.read_text()):
             if area == 'providers':

@@ -46,7 +46,8 @@ MATRIX = {
              'i2d', 0, 'End of recording: 10 more frames of in.img not written (/STOPEOT writes them)\n', '{end}'),
     '/STOPEOT': ({'opt': '/STOPEOT'}, 'wav img dat i2d dati', 0, END, 472),
     'read error first': ({'in': {'read_errors': '{0}'}}, READERS, 6, 'block failed\n', 0),
-    'read error middle': ({'in': {'read_errors': '{1}'}}, 'wav play', 5, READ + 'MEDIUM', '{1}',
+    'read error middle': ({'in': {'read_errors': '{1}'}}, 'wav play', 5,
+                          READ + 'MEDIUM ERROR, unrecovered read error (03h/11h/00h) after 00:00:05:33', '{1}',
                           'img', 5, 'read audio block failed: 04031100\n', '{1}', 'dat', 5, 'block read fail\n', '{1}'),
     'read error middle, /STOPEOT': ({'in': {'read_errors': '{1}'}, 'opt': '/STOPEOT'}, 'wav', 0, END, 472,
                                     'img', 0, 'read audio block failed: 04031100\n', 471,
@@ -109,9 +110,8 @@ def run_cell(job, setup):
     at = lambda value: AT_JOB.get(job, {}).get(value, AT.get(value, value))
     bay = dc.Bay()
     slow = {'latency_ms': 3} if 'meanwhile' in setup else {}  # a fault meets the job in its middle
-    [bay.cassette(name, TAPE) for name in ('in.dat', 'in.img', source(job, setup))]
-    with open(bay.file('in.img'), 'ab') as image:
-        image.write(b'\x55' * setup.get('tail', 0))
+    [bay.cassette(name, TAPE) for name in ('in.dat', source(job, setup))]
+    bay.cassette('in.img', TAPE + [b'\x55' * setup.get('tail', 0)])
     for address, drive, cassette in (('0:4', 'in', 'in.dat'), ('1:2', 'out', bay.cassette('out.dat'))):
         keys = {k: at(v) for k, v in setup.get(drive, {}).items()}
         bay.add(address, **{**dc.SDT9000, **slow, 'cassette': cassette, **keys})

@@ -2,7 +2,6 @@
 # jobs refuse or cannot open. (How every job ends at every fault: test_fault_matrix.py.)
 
 import os
-import subprocess
 import unittest
 
 import datcomposer as dc
@@ -65,11 +64,6 @@ class Copies(unittest.TestCase):
              ('out.dat', [])),
             (['/DAT2IMG', 'tape', '/INPUTID', '0:4'], None, os.mkdir, 6,
              'Saving DAT tape in IMG file:tape.img\nCannot open tape.img: Is a directory\n', None),
-            # An image that never got a frame is removed.
-            (['/DAT2IMG', 'tape', '/INPUTID', '0:4'], None, lambda path: os.symlink('/dev/full', path), 5,
-             'SCMS=00 \nWriting tape.img failed: No space left on device\n', ('tape.img', None)),
-            (cut + ['/SEEK', 'PROGNUM', '2'], image, None, 6,
-             "Reached end of tape...Drive didn't complete seek\nread audio block failed\n", None),
             (cut, None, None, 6, 'Cannot open tape.img: No such file or directory\n', None),
             (cut + ['/INPUTID', '0:4'], image, None, 2, '/INPUTID and /INPUTIMG both name the input: '
              'give one of them\nProblem parsing command line\n', None),
@@ -95,9 +89,7 @@ class Copies(unittest.TestCase):
                 files = set(os.listdir(bay.folder))
                 code, out = bay.run(args)
                 self.assertEqual((code, out.count(text)), (exit_code, 1), out)
-                if written and written[1] is None:
-                    self.assertFalse(os.path.lexists(bay.file(written[0])))
-                elif written:
+                if written:
                     self.assertEqual(bay.frames(written[0]), written[1])
                 else:  # nothing written at all; the image is never changed
                     made = {n for n in os.listdir(bay.folder) if not n.endswith(('.state', '.log'))}

@@ -24,6 +24,7 @@ import os
 import resource
 import shutil
 import signal
+import struct
 import subprocess
 import tempfile
 import weakref
@@ -210,16 +211,11 @@ LP_INTERLEAVE = [_AT_ADDRESS[_long_play_address(
     n if n % 6 < 3 else n + 2880 if n < 2880 else n - 2880)] for n in range(AUDIO_BYTES)]
 
 
-def _sample(pcm, i):
-    return int.from_bytes(pcm[2 * i:2 * i + 2], 'little', signed=True)
-
-
 # 7680 bytes of 16-bit stereo (1920 pairs) to the 5760-byte long-play audio area.
 def encode_lp(pcm):
-    area = bytearray(AUDIO_BYTES)
+    area, samples = bytearray(AUDIO_BYTES), struct.unpack('<3840h', pcm)
     for i in range(1920):
-        left = lp_compress(_sample(pcm, 2 * i)) & 0xFFF
-        right = lp_compress(_sample(pcm, 2 * i + 1)) & 0xFFF
+        left, right = (lp_compress(v) & 0xFFF for v in samples[2 * i:2 * i + 2])
         area[LP_INTERLEAVE[3 * i]] = left >> 4
         area[LP_INTERLEAVE[3 * i + 1]] = (left & 0x0F) << 4 | right & 0x0F
         area[LP_INTERLEAVE[3 * i + 2]] = right >> 4
@@ -249,29 +245,13 @@ def expected_pcm(frames):
 
 # ---- cassettes, bays and runs
 
-def write_cassette(path, frames):
-    with open(path, 'wb') as out:
-        out.writelines(frames)
-    return path
-
-
-def read_frames(path):
-    with open(path, 'rb') as source:
-        content = source.read()
-    if len(content) % FRAME_BYTES:
-        raise ValueError('%s: %d bytes is no whole number of frames' % (path, len(content)))
-    return [content[i:i + FRAME_BYTES] for i in range(0, len(content), FRAME_BYTES)]
-
-
-# A vdat drive bay in a folder of its own (a new temporary folder by default, removed with
-# the Bay), which is also the working directory of its runs. Keys as the bay file takes
-# them; frames= writes the cassette named by cassette=.
+# A vdat drive bay in a new temporary folder of its own (removed with the Bay), which is
+# also the working directory of its runs. Keys as the bay file takes them; frames= writes
+# the cassette named by cassette=.
 class Bay:
-    def __init__(self, folder=None):
-        if folder is None:
-            folder = tempfile.mkdtemp(prefix='tervano-e2e-')
-            self._cleanup = weakref.finalize(self, shutil.rmtree, folder, True)
-        self.folder = folder
+    def __init__(self):
+        self.folder = folder = tempfile.mkdtemp(prefix='tervano-e2e-')
+        self._cleanup = weakref.finalize(self, shutil.rmtree, folder, True)
         self.path = os.path.join(folder, 'bay.ini')
         self.trace_path = os.path.join(folder, 'vdat-trace.log')
         self.sections = collections.OrderedDict()
@@ -291,11 +271,16 @@ class Bay:
         return os.path.join(self.folder, name)
 
     def cassette(self, name, frames=()):
-        write_cassette(self.file(name), frames)
+        with open(self.file(name), 'wb') as out:
+            out.writelines(frames)
         return name
 
     def frames(self, name):
-        return read_frames(self.file(name))
+        with open(self.file(name), 'rb') as source:
+            content = source.read()
+        if len(content) % FRAME_BYTES:
+            raise ValueError('%s: %d bytes is no whole number of frames' % (name, len(content)))
+        return [content[i:i + FRAME_BYTES] for i in range(0, len(content), FRAME_BYTES)]
 
     def state(self, cassette):  # the drive state kept beside a cassette, or {}
         if not os.path.exists(self.file(cassette + '.state')):
@@ -316,18 +301,14 @@ class Bay:
     def cdbs(self, address='0:4:0'):
         return [cdb for at, cdb, _ in self.trace() if at == address]
 
+    # Runs the program to its end: (exit code, console text).
     def run(self, args, **keys):
-        return run(args, self, **keys)
-
-
-def provider_path():
-    return os.path.join(os.environ['TERVANO_BUILD'], 'libaspi_vdat.so')
-
-
-def environment(bay, env=None):
-    return {**os.environ, 'TERVANO_ASPI': provider_path(), 'VDAT_CONFIG': bay.path,
-            'VDAT_TRACE': bay.trace_path, 'TERVANO_AUDIO_DEVICE': 'null',
-            'TERVANO_TIME_SCALE': '1000', 'TERVANO_LOCAL_TIME': '2002-01-28 14:05:09', **(env or {})}
+        process = start(args, self, **keys)
+        try:
+            out = process.communicate(timeout=120)[0]
+        finally:
+            process.kill()
+        return process.returncode, out.decode('latin-1')
 
 
 # In the child: files end at size bytes, as on a full disk (writes then fail), and never
@@ -348,23 +329,16 @@ def child_setup(file_size=None, close=()):
 # which one is taken never depends on timing. env adds to the environment (the clock runs
 # 1000 times faster; audio goes to ALSA's null device).
 def start(args, bay, stdin=b'', env=None, file_size=None, close=(), **popen):
+    env = {**os.environ, 'TERVANO_ASPI': os.path.join(os.environ['TERVANO_BUILD'], 'libaspi_vdat.so'),
+           'VDAT_CONFIG': bay.path, 'VDAT_TRACE': bay.trace_path, 'TERVANO_AUDIO_DEVICE': 'null',
+           'TERVANO_TIME_SCALE': '1000', 'TERVANO_LOCAL_TIME': '2002-01-28 14:05:09', **(env or {})}
     read_end, write_end = os.pipe()
     os.write(write_end, stdin)
     os.close(write_end)
     try:
         return subprocess.Popen([os.environ['TERVANO_BIN']] + list(args), stdin=read_end,
                                 stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                                cwd=bay.folder, env=environment(bay, env),
+                                cwd=bay.folder, env=env,
                                 preexec_fn=lambda: child_setup(file_size, close), **popen)
     finally:
         os.close(read_end)
-
-
-# Runs the program to its end: (exit code, console text).
-def run(args, bay, timeout=120, **keys):
-    process = start(args, bay, **keys)
-    try:
-        out = process.communicate(timeout=timeout)[0]
-    finally:
-        process.kill()
-    return process.returncode, out.decode('latin-1')
