@@ -38,7 +38,7 @@ convert_s, sox_kib = b.best(convert)
 record_s, peak_kib = b.best([b.tervano, '/WAV2DAT', 'set', '/OUTPUTID', '0:4'], blank_cassette)
 
 program = -(-MINUTES * 60 * 48000 // 1440)
-frames = [f for f in dc.read_frames(b.at('tape.dat')) if f[5818] == 0x01]
+frames = [f for f in bay.frames('tape.dat') if f[5818] == 0x01]
 if abs(len(frames) - program) > 1:
     sys.exit('the recording holds %d program frames, not %d' % (len(frames), program))
 

@@ -25,9 +25,9 @@ b = Bench(sys.argv)
 
 # Sixteen distinct blocks of audio in turn: composing is not what is measured.
 blocks = [dc.test_pcm(n, dc.RATE_48K, 0, 5760) for n in range(16)]
-cassette = dc.write_cassette(b.at('tape.dat'),
-                             dc.program(1, FRAMES, audio=lambda i: blocks[i % 16]))
-dc.Bay(b.work).add('0:4', cassette='tape.dat')
+bay = dc.Bay(b.work)
+cassette = bay.file(bay.cassette('tape.dat', dc.program(1, FRAMES, audio=lambda i: blocks[i % 16])))
+bay.add('0:4', cassette='tape.dat')
 
 
 def drop_cached_image():

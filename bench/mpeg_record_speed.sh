@@ -51,7 +51,7 @@ record_s, peak_kib = b.best([b.tervano, '/WAV2DAT', 'set', '/OUTPUTID', '0:4'], 
 
 with wave.open(b.at('decoded.wav')) as decoded:
     pcm_frames = -(-decoded.getnframes() // 1323)
-frames = [f for f in dc.read_frames(b.at('tape.dat')) if f[5818] == 0x01]
+frames = [f for f in bay.frames('tape.dat') if f[5818] == 0x01]
 if len(frames) != pcm_frames:
     sys.exit('the recording holds %d program frames, not %d' % (len(frames), pcm_frames))
 

@@ -39,10 +39,10 @@ def write_wav(name, rate):
 
 def blank_cassette():
     b.remove('tape.dat.state', 'copy.wav')()
-    dc.write_cassette(b.at('tape.dat'), [])
+    bay.cassette('tape.dat')
 
 
-dc.Bay(b.work).add('0:4', cassette='tape.dat')
+bay = dc.Bay(b.work).add('0:4', cassette='tape.dat')
 for rate, label, frame_pcm in ((48000, '48 kHz', 5760), (32000, '32 kHz long play', 7680)):
     wav = write_wav('take.wav', rate)
     with open(b.at('take.cue'), 'w') as cue:

@@ -245,15 +245,16 @@ def expected_pcm(frames):
 
 # ---- cassettes, bays and runs
 
-# A vdat drive bay in a new temporary folder of its own (removed with the Bay), which is
-# also the working directory of its runs. Keys as the bay file takes them; frames= writes
-# the cassette named by cassette=.
+# A vdat drive bay in a new temporary folder of its own (removed with the Bay), or in the
+# folder given (the benchmarks'), which is also the working directory of its runs. Keys
+# as the bay file takes them; frames= writes the cassette named by cassette=.
 class Bay:
-    def __init__(self):
-        self.folder = folder = tempfile.mkdtemp(prefix='tervano-e2e-')
-        self._cleanup = weakref.finalize(self, shutil.rmtree, folder, True)
-        self.path = os.path.join(folder, 'bay.ini')
-        self.trace_path = os.path.join(folder, 'vdat-trace.log')
+    def __init__(self, folder=None):
+        self.folder = folder or tempfile.mkdtemp(prefix='tervano-e2e-')
+        if not folder:
+            self._cleanup = weakref.finalize(self, shutil.rmtree, self.folder, True)
+        self.path = os.path.join(self.folder, 'bay.ini')
+        self.trace_path = os.path.join(self.folder, 'vdat-trace.log')
         self.sections = collections.OrderedDict()
         self.add(None)
 
