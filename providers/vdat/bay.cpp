@@ -18,7 +18,7 @@ namespace {
 const char* const kKeys[] = {"vendor",       "product",       "revision",       "device_type",
                              "cassette",     "write_protect", "capacity",       "read_errors",
                              "write_errors", "locate_fps",    "ready_delay_ms", "latency_ms",
-                             "hang_at"};
+                             "hang_at",      "refuse",        "mrs_stuck"};
 
 constexpr long long kMaxDelayMs = 3600 * 1000;
 constexpr long long kMaxFps = 100000000;
@@ -137,8 +137,10 @@ int read_drive(const ProfileFile& profile, const std::string& section, const cha
     reader.number("ready_delay_ms", 0, kMaxDelayMs, &drive->ready_delay_ms);
     reader.number("latency_ms", 0, kMaxDelayMs, &drive->latency_ms);
     reader.number("hang_at", 0, kMaxRequests, &drive->hang_at);
+    reader.number("mrs_stuck", 0, 1, &drive->mrs_stuck);
     reader.ranges("read_errors", &drive->read_errors);
     reader.ranges("write_errors", &drive->write_errors);
+    reader.ranges("refuse", &drive->refuse);
     if (!reader.error.empty()) {
         *error = reader.error;
         return -1;

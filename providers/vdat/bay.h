@@ -16,6 +16,9 @@
 //   write_errors=50,60-62    positions whose WRITE fails with MEDIUM ERROR, nothing stored
 //   hang_at=0                > 0: from the N-th command sent to this drive in the run on,
 //                            commands never complete (counted from 1, every SCSI command)
+//   refuse=18,26             operation codes, in decimal, answered ILLEGAL REQUEST (18
+//                            INQUIRY, 21 MODE SELECT, 26 MODE SENSE): a drive that lacks them
+//   mrs_stuck=1              1: MODE SELECT takes the MRS page but the MRS switch stays on
 //
 // A ';' preceded by a blank starts a comment after a value. Any fault (an unknown key, a
 // number out of range, a bad section name, a section or key given twice, a line that is
@@ -48,6 +51,8 @@ struct DriveConfig {
     uint32_t ready_delay_ms = 0;
     uint32_t latency_ms = 0;
     uint64_t hang_at = 0;
+    std::vector<FrameRange> refuse;  // operation codes
+    bool mrs_stuck = false;
 };
 
 constexpr int kMaxAdapter = 7;

@@ -434,7 +434,7 @@ uint8_t op_mode_select(Drive* drive, Command* c) {
     for (uint32_t at = 4u + descriptor_length; at + 2 <= length; at += 2u + list[at + 1]) {
         if ((list[at] & 0x3F) != kMrsPage || !drive->has_mrs_page) return invalid_field_in_list(c);
         if (at + 3 >= length) return list_length_error(c);
-        wanted.mrs_off = list[at + 3] & kMrsOff;
+        wanted.mrs_off = (list[at + 3] & kMrsOff) && !drive->config.mrs_stuck;
     }
     drive->buffered_mode = (list[2] >> 4) & 0x07;
     drive->memory = wanted;
@@ -568,5 +568,7 @@ void drive_close(Drive* drive) {
 void drive_execute(Drive* drive, const ScsiRequest& request, ScsiResult* result) {
     *result = ScsiResult{};
     Command command{&request, result, request.cdb};
-    result->target_status = kDispatch[request.cdb[0]](drive, &command);
+    bool refused = in_ranges(drive->config.refuse, request.cdb[0]);
+    result->target_status =
+        refused ? invalid_opcode(&command) : kDispatch[request.cdb[0]](drive, &command);
 }

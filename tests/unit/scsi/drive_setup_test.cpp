@@ -1,76 +1,36 @@
-// Drive identification, preparation and release against simulated drives: the drive
-// table and the console trace of every step.
+// Drive identification, preparation and release against vdat drives reached through the
+// transport: the drive table and the console trace of every step.
 
 #include "scsi/drive_setup.h"
 
 #include <gtest/gtest.h>
 
-#include <map>
 #include <string>
 
-#include "fake_drive.h"
+#include "../vdat/vdat_test_support.h"
+#include "scsi/aspi_transport.h"
 
 namespace {
 
-// A drive and its tape. identity: vendor (8), product (16) and revision (4) as the inquiry
-// data holds them, blank-padded. works: mode pages, load and rewind succeed.
-struct SimDrive {
-    std::string identity = "ARCHIVE Python 25601-XXX2.63";
-    bool mounted = true, answers_inquiry = true, works = true, mrs_switchable = true;
-    bool mrs_off = false;
-    uint8_t density = 0x13;
-};
-const char* const kSdt9000 = "SONY    SDT-9000        12.2";
+const std::string kSdt9000 = "vendor=SONY\nproduct=SDT-9000\nrevision=12.2\n";
+const std::string kMounted = "cassette=tape.dat\n", kNoModePages = "refuse=21,26\n";
 
-DriveReply answer(SimDrive& d, const RecordedCommand& c) {
-    const DriveReply refused = reply_check(0x05, 0x24, 0x00);
-    const DriveReply no_tape = reply_check(0x02, 0x3A, 0x00);
-    switch (c.cdb[0]) {
-        case 0x12: {
-            Bytes data(8, 0);
-            data.insert(data.end(), d.identity.begin(), d.identity.end());
-            return d.answers_inquiry ? DriveReply{.data = data} : refused;
-        }
-        case 0x00:
-            return d.mounted ? DriveReply{} : no_tape;
-        case 0x1A: {
-            // Page 0x30 ends two bytes after the MRS byte: MODE SELECT sends back the mode
-            // data length in bytes, one less than MODE SENSE returned.
-            Bytes data(c.cdb[2] == 0x30 ? 18 : 12, 0);
-            data[0] = static_cast<uint8_t>(data.size() - 1);
-            data[4] = d.density;
-            if (c.cdb[2] == 0x30) data[15] = d.mrs_off ? 0x08 : 0x00;
-            return d.works ? DriveReply{.data = data} : refused;
-        }
-        case 0x15:
-            if (!d.works) return refused;
-            if (c.data_out.size() == 12) d.density = c.data_out[4];  // the density list
-            if (c.data_out.size() != 12 && d.mrs_switchable) d.mrs_off = c.data_out[15] & 0x08;
-            return {};
-        case 0x1B:
-        case 0x01:
-            return d.works ? DriveReply{} : no_tape;
-        default:
-            return refused;
-    }
-}
-
-class DriveSetupTest : public DriveTest {
+class DriveSetupTest : public vdat_test::VdatTest {
 protected:
     void SetUp() override {
-        DriveTest::SetUp();
-        drive.respond = [this](const RecordedCommand& c) {
-            auto found = bay.find(c.target);
-            return found == bay.end() ? DriveReply{.status = SS_NO_DEVICE}
-                                      : answer(found->second, c);
-        };
+        VdatTest::SetUp();
+        // Left installed after the test: every test of this binary sets up its own provider.
+        aspi_set_provider_for_test(GetASPI32SupportInfo, SendASPI32Command);
+        cassette("tape.dat", {});
     }
-    // Drives on adapter 0; a negative target names no drive.
-    void name_drives(int input_target, int output_target) {
-        job.input_id_given = input_target >= 0 ? 3 : 0;
-        job.input = {0, input_target, 0};
-        job.output_id_given = output_target >= 0 ? 5 : 0;
-        job.output = {0, output_target, 0};
+    // Each bay in a new process of the program.
+    void bay(const std::string& text) { restart(), VdatTest::bay(text); }
+    // The input drive is 0:4; a negative target names no output drive.
+    void name_output(int target) {
+        job.input_id_given = 3;
+        job.input = {0, 4, 0};
+        job.output_id_given = target >= 0 ? 5 : 0;
+        job.output = {0, target, 0};
     }
     // What the step printed, then "=> " and its result.
     std::string trace(int (*step)(JobState*)) {
@@ -79,7 +39,6 @@ protected:
         return testing::internal::GetCapturedStdout() + "=> " + std::to_string(result);
     }
 
-    std::map<int, SimDrive> bay;  // by target
     JobState job{};
 };
 
@@ -91,23 +50,22 @@ TEST(DriveTable, IdentifiesFamiliesByCaseSensitivePrefix) {
 }
 
 TEST_F(DriveSetupTest, IdentificationFailuresStopThePreparation) {
-    bay[4] = {.identity = kSdt9000};
-    name_drives(4, 5);
+    bay("[0:4]\n" + kSdt9000 + kMounted);
+    name_output(5);
     std::string printed = trace(configure_drives);
     EXPECT_TRUE(printed.ends_with("Configuring output drive 0:5:0...\nno device at 0:5:0\n=> 1"))
         << printed;
-    name_drives(4, -1);
-    bay[4].answers_inquiry = false;
+    name_output(-1);
+    bay("[0:4]\n" + kSdt9000 + "refuse=18\n");
     EXPECT_EQ(trace(configure_drives), "Configuring input drive...\n=> 1");
-    bay[4] = {.identity = "Archive Python 25601-XXX2.63"};
+    bay("[0:4]\nvendor=Archive\n");
     EXPECT_EQ(trace(configure_drives), "Configuring input drive...\ndrive is unknown\n=> 2");
 }
 
 // The output kind left over from an earlier run is reset: a Python drive is not unloaded.
 TEST_F(DriveSetupTest, FailedStepsContinueAnyway) {
-    bay[4] = {.identity = kSdt9000, .mounted = false, .works = false};
-    bay[3] = SimDrive{};
-    name_drives(4, 3);
+    bay("[0:4]\n" + kSdt9000 + kNoModePages + "[0:3]\n" + kMounted);
+    name_output(3);
     job.output_drive_kind = 1;
     EXPECT_EQ(trace(configure_drives),
               "Configuring input drive...\n"
@@ -122,8 +80,8 @@ TEST_F(DriveSetupTest, FailedStepsContinueAnyway) {
               " - found drive ARCHIVE  Python 25601-XXX2.63\n"
               " - waiting (up to 60 seconds) for tape to mount...done\n"
               " - setting drive in audio mode...done\n=> 0");
-    EXPECT_GE(drive.now_ms, 60000u);  // one short poll, then a minute of polls
-    EXPECT_LE(drive.now_ms, 60200u);
+    EXPECT_GE(vdat_test::g_now, 1000 + 60000u);  // one short poll, then a minute of polls
+    EXPECT_LE(vdat_test::g_now, 1000 + 60200u);
     EXPECT_EQ(trace(close_drives),
               "\n - closing input drive...\n"
               " - issuing a tape unload...load failed; 04023a00\n"
@@ -135,24 +93,25 @@ TEST_F(DriveSetupTest, FailedStepsContinueAnyway) {
 }
 
 TEST_F(DriveSetupTest, MrsIsTurnedOffOnlyOnTheListedFirmware) {
-    name_drives(4, -1);
+    name_output(-1);
     job.mrs_off = 2;
-    // The line about MRS, when there is one, for each drive in turn.
+    // The line about MRS, when there is one, for each drive in turn; no keys: the same
+    // drive again.
     std::vector<std::string> lines;
-    auto prepare = [&](SimDrive drive) {
-        bay[4] = drive;
+    auto prepare = [&](const std::string& keys) {
+        if (!keys.empty()) bay("[0:4]\n" + keys);
         std::string printed = trace(configure_drives);
         lines.push_back(printed.substr(std::min(printed.find("Turning"), printed.size())));
     };
-    const std::string python_01931 = "ARCHIVE Python 01931-XXX";
-    prepare({.identity = python_01931 + "5.63"});
-    prepare(bay[4]);  // now off
-    prepare({.identity = python_01931 + "5.56", .mrs_switchable = false});
-    prepare({.identity = python_01931 + "5AC "});
-    for (const char* revision : {"5.64", "5.6 "}) prepare({.identity = python_01931 + revision});
-    prepare(SimDrive{});
+    const std::string python_01931 = "product=Python 01931-XXX\nrevision=";
+    prepare(python_01931 + "5.63");
+    prepare("");  // now off
+    prepare(python_01931 + "5.56\nmrs_stuck=1");
+    prepare(python_01931 + "5AC");
+    for (const char* revision : {"5.64", "5.6"}) prepare(python_01931 + revision);
+    prepare("revision=2.63");
     job.mrs_off = 0;
-    prepare({.identity = python_01931 + "5.63"});
+    prepare(python_01931 + "5.63");
     const std::string off = "Turning off MRS mode...";
     EXPECT_EQ(lines, (std::vector<std::string>{off + "done.\n=> 0", off + "already off.\n=> 0",
                                                off + "could not be turned off.\n=> 0",
@@ -160,12 +119,10 @@ TEST_F(DriveSetupTest, MrsIsTurnedOffOnlyOnTheListedFirmware) {
 }
 
 TEST_F(DriveSetupTest, RewindsOnRequestOrForCopies) {
-    bay[4] = {.works = false};
-    bay[5] = {.identity = kSdt9000};
-    name_drives(4, 5);
+    bay("[0:4]\n[0:5]\n" + kSdt9000 + kMounted);
+    name_output(5);
     job.mode_tape_to_wav = 1;
     EXPECT_EQ(trace(rewind_drives), "=> 0");
-    EXPECT_TRUE(drive.commands.empty());
     for (int32_t JobState::*why :
          {&JobState::rewind, &JobState::mode_tape_to_image, &JobState::mode_tape_to_tape}) {
         job.*why = 7;

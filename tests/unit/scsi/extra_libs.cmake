@@ -9,3 +9,5 @@ endforeach()
 target_compile_definitions(${target} PRIVATE
   TEST_PROVIDER_PATH="$<TARGET_FILE:scsi_test_provider>"
   HALF_PROVIDER_PATH="$<TARGET_FILE:scsi_half_provider>")
+# The drive preparation tests run against vdat drives.
+target_link_libraries(${target} PRIVATE vdat_core)
