@@ -26,6 +26,10 @@ class PreparationAndRelease(unittest.TestCase):
                                                                    bytes([0x1B, 0, 0, 0, 1, 0])])
         self.assertEqual(sdt[-5:], [bytes([0x1B, 0, 0, 0, 0, 0]), MODE_SENSE, bytes([0x15, 0, 0, 0, 0x0C, 0]),
                                     MODE_SENSE, MODE_SENSE])
+        # direction, length, status and sense of the select, the load and the read on blank tape
+        sdt = [r[2:] for r in bay.trace() if r.at == '0:4:0']
+        self.assertEqual([sdt[3], sdt[6], sdt[8]], [('out', 12, 1, bytes(3)), ('none', 0, 1, bytes(3)),
+                                                    ('in', 5822, 4, bytes([8, 0, 5]))])
         self.assertEqual((bay.state('sdt.dat')['density'], bay.state('python.dat')['density']), (0x13, 0x80))
         self.assertNotIn(0x1B, [cdb[0] for cdb in bay.cdbs('0:3:0')])
 
@@ -36,7 +40,7 @@ class PreparationAndRelease(unittest.TestCase):
         self.assertIn('IMG2DAT\nOutput SCSI adapter 1, ID number: 3\nConfiguring output drive 1:3:0...\n', out)
         self.assertNotIn('rewinding', out)
         self.assertTrue(out.endswith('\n - closing output drive...\n'), out)
-        self.assertEqual({at for at, _, _ in bay.trace()}, {'1:3:0'})
+        self.assertEqual({r.at for r in bay.trace()}, {'1:3:0'})
 
     def test_missing_output_leaves_the_prepared_input_as_it_is(self):
         bay = bay_with(**dc.SDT9000)
@@ -44,8 +48,7 @@ class PreparationAndRelease(unittest.TestCase):
         self.assertEqual(code, 4, out)
         self.assertTrue(out.endswith('Configuring output drive 0:5:0...\nno device at 0:5:0\n'
                                      'Drive didn\'t initialize\n'), out)
-        address, cdb, status = bay.trace()[-1]
-        self.assertEqual((address, cdb[0], status), ('0:5:0', 0x12, 0x82))
+        self.assertEqual(bay.trace()[-1], ('0:5:0', bytes([0x12, 0, 0, 0, 255, 0]), 'in', 255, 0x82, bytes(3)))
         self.assertEqual(bay.state('tape.dat')['density'], 0x80, 'still in audio mode')
 
 

@@ -139,7 +139,7 @@ def run_cell(job, setup):
 
 
 def meanwhile(bay, process, path, opcode, count, action):
-    while process.poll() is None and sum(cdb[0] in (opcode, 10) for _, cdb, _ in bay.trace()) < count:
+    while process.poll() is None and sum(r.cdb[0] in (opcode, 10) for r in bay.trace()) < count:
         time.sleep(0.005)
     action(process, path)
 

@@ -1,7 +1,7 @@
 # The SCSI generic provider as the program and its users meet it on a machine without
 # SCSI devices: the program loads it by default and stops at the support query,
-# tervano-scan says there is nothing to list, and the library exports the two ASPI entry
-# points and nothing else.
+# tervano-scan says there is nothing to list, and this library and vdat's export the two
+# ASPI entry points and nothing else.
 
 import glob
 import os
@@ -11,7 +11,6 @@ import tempfile
 import unittest
 
 BIN = os.environ['TERVANO_BIN']
-PROVIDER = os.path.join(os.path.dirname(BIN), 'libaspi_sg.so')
 SCAN = os.path.join(os.environ['TERVANO_BUILD'], 'tervano-scan')
 
 
@@ -34,9 +33,11 @@ class Provider(unittest.TestCase):
 
     @unittest.skipUnless(shutil.which('nm'), 'nm is not installed')
     def test_exports_exactly_the_two_entry_points(self):
-        run = subprocess.run(['nm', '-D', '--defined-only', PROVIDER], capture_output=True, text=True)
-        names = {line.split()[-1] for line in run.stdout.splitlines() if line.strip()}
-        self.assertEqual(names, {'GetASPI32SupportInfo', 'SendASPI32Command'})
+        for name in ('libaspi_sg.so', 'libaspi_vdat.so'):
+            library = os.path.join(os.environ['TERVANO_BUILD'], name)
+            run = subprocess.run(['nm', '-D', '--defined-only', library], capture_output=True, text=True)
+            names = {line.split()[-1] for line in run.stdout.splitlines() if line.strip()}
+            self.assertEqual(names, {'GetASPI32SupportInfo', 'SendASPI32Command'}, library)
 
     def test_scan_refuses_arguments(self):
         run = subprocess.run([SCAN, '/INPUTID'], capture_output=True, timeout=60)

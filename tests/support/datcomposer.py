@@ -21,6 +21,7 @@
 
 import collections
 import os
+import re
 import resource
 import shutil
 import signal
@@ -245,6 +246,19 @@ def expected_pcm(frames):
 
 # ---- cassettes, bays and runs
 
+Request = collections.namedtuple('Request', 'at cdb direction length status sense')
+TRACE_LINE = re.compile(r'(\d+:\d+:\d+)((?: [0-9a-f]{2})+) (in|out|none) (\d+) -> ([0-9a-f]{2}) '
+                        r'([0-9a-f]{2} [0-9a-f]{2} [0-9a-f]{2})')
+
+
+def trace_request(line):
+    fields = TRACE_LINE.fullmatch(line)
+    if not fields:
+        raise ValueError('malformed trace line %r' % line)
+    at, cdb, direction, length, status, sense = fields.groups()
+    return Request(at, bytes.fromhex(cdb), direction, int(length), int(status, 16), bytes.fromhex(sense))
+
+
 # A vdat drive bay in a new temporary folder of its own (removed with the Bay), or in the
 # folder given (the benchmarks'), which is also the working directory of its runs. Keys
 # as the bay file takes them; frames= writes the cassette named by cassette=.
@@ -290,17 +304,16 @@ class Bay:
             pairs = [line.split('=', 1) for line in source.read().splitlines() if '=' in line]
         return {key.strip(): int(value, 16 if 'x' in value else 10) for key, value in pairs}
 
-    # The vdat trace: (address 'a:t:l', CDB bytes, SRB_Status) per request.
+    # The vdat trace, a Request per line: address 'a:t:l', CDB bytes, direction ('in',
+    # 'out', 'none'), data length, SRB_Status, and sense key, ASC and ASCQ as 3 bytes.
     def trace(self):
         if not os.path.exists(self.trace_path):
             return []
         with open(self.trace_path) as source:
-            lines = [line.split(' -> ') for line in source.read().splitlines()]
-        return [(r.split()[0], bytes.fromhex(''.join(r.split()[1:-2])), int(s.split()[0], 16))
-                for r, s in lines]
+            return [trace_request(line) for line in source.read().splitlines()]
 
     def cdbs(self, address='0:4:0'):
-        return [cdb for at, cdb, _ in self.trace() if at == address]
+        return [r.cdb for r in self.trace() if r.at == address]
 
     # Runs the program to its end: (exit code, console text).
     def run(self, args, **keys):

@@ -1,7 +1,6 @@
-// The provider seen from outside: support query, addresses, inquiry, trace, bad bays,
-// completion of slow drives and the exports of the built library.
+// The provider seen from outside: support query, addresses, inquiry, bad bays and
+// completion of slow drives.
 
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -61,23 +60,6 @@ TEST_F(ProviderTest, UnknownOpcodesAndMalformedRequestsAreRefused) {
     EXPECT_EQ(SendASPI32Command(nullptr), SS_INVALID_SRB);
 }
 
-TEST_F(ProviderTest, TraceHasOneLinePerRequest) {
-    cassette("tape.dat", {make_frame(0)});
-    bay("[0:4]\ncassette=tape.dat\n");
-    setenv("VDAT_TRACE", path("trace.log").c_str(), 1);
-    Bytes frame;
-    send(2, kTestUnitReady, nullptr, 0, 1);
-    set_density(4, 0x80);
-    read_frame(4, &frame);
-    read_frame(4, &frame);
-    restart();
-    EXPECT_EQ(read_text(path("trace.log")),
-              "1:2:0 00 00 00 00 00 00 none 0 -> 82 00 00 00\n"
-              "0:4:0 15 00 00 00 0c 00 out 12 -> 01 00 00 00\n"
-              "0:4:0 08 00 00 16 be 00 in 5822 -> 01 00 00 00\n"
-              "0:4:0 08 00 00 16 be 00 in 5822 -> 04 08 00 05\n");
-}
-
 // Each bad bay is rejected whole, with a message, and the program finds no adapter.
 TEST_F(ProviderTest, BadBayFilesGiveNoAdapters) {
     cassette("tape.dat", {});
@@ -101,19 +83,6 @@ TEST_F(ProviderTest, BadBayFilesGiveNoAdapters) {
         EXPECT_EQ(message.rfind("vdat: ", 0), 0u) << text;
         EXPECT_NE(message.find("; the bay has no drives\n"), std::string::npos) << message;
     }
-}
-
-TEST_F(ProviderTest, BuiltLibraryExportsOnlyTheTwoEntryPoints) {
-    bay("[3:0]\n");
-    void* library = dlopen(VDAT_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(library, nullptr) << dlerror();
-    auto support = reinterpret_cast<GetASPI32SupportInfoFn>(dlsym(library, "GetASPI32SupportInfo"));
-    ASSERT_NE(support, nullptr);
-    EXPECT_NE(dlsym(library, "SendASPI32Command"), nullptr);
-    EXPECT_EQ(dlsym(library, "vdat_shutdown"), nullptr);
-    EXPECT_EQ(dlsym(library, "platform_now_ms"), nullptr);
-    EXPECT_EQ(support(), 0x0104u);
-    dlclose(library);
 }
 
 // Drives with latency complete their requests later, in order, from another thread, by

@@ -147,7 +147,7 @@ inline std::atomic<uint32_t> g_now{0};
 inline const PlatformClock kFakeClock{[] { return g_now.load(); },
                                       [](uint32_t ms) { g_now += ms; }};
 
-// A scratch folder holding the bay file, cassettes and the trace; each test starts with
+// A scratch folder holding the bay file and cassettes; each test starts with
 // a provider that has not read any bay yet, as in a new process.
 class VdatTest : public ::testing::Test {
 protected:
@@ -157,7 +157,6 @@ protected:
         ASSERT_NE(mkdtemp(name), nullptr);
         folder_ = name;
         unsetenv("VDAT_CONFIG");
-        unsetenv("VDAT_TRACE");
         g_now = 1000;
         platform_set_clock(&kFakeClock);
     }
