@@ -52,17 +52,16 @@ TEST(CommandLine, KeywordsRecordTheirLastPositionAndTheLastModeTakesTheFileName)
                       "/WAVEOUT", "/STARTID", "/MRSOFF",  "/STOPEOT",  "/ERRORCORRECT",
                       "/DAT2DAT", "/REWIND",  "/TERVANO", "a",         "/WAV2DAT",
                       "b",        "/DAT2IMG", "c",        "/IMG2DAT",  "d"});
-    EXPECT_EQ(p.result, 0);
     const JobState& j = p.job;
     EXPECT_EQ(std::vector<int32_t>({j.rewind, j.input_id_given, j.output_id_given, j.wave_out,
                                     j.split_on_start_id, j.mrs_off, j.stop_at_eot, j.error_correct,
                                     j.mode_tape_to_tape, j.mode_tape_to_wav, j.mode_wav_to_tape,
                                     j.mode_tape_to_image, j.mode_image_to_tape, j.seek}),
               std::vector<int32_t>({12, 2, 4, 6, 7, 8, 9, 10, 11, 13, 15, 17, 19, 0}));
-    EXPECT_STREQ(j.file_name, "d");
-    EXPECT_EQ(p.console,
-              "DAT2DAT\nTERVANO\nWAV2DAT\nDAT2IMG\nIMG2DAT\nInput SCSI adapter 0, ID number: 4\n"
-              "Output SCSI adapter 1, ID number: 5\n");
+    EXPECT_EQ(std::tuple(p.result, std::string(j.file_name), p.console),
+              std::tuple(0, "d",
+                         "DAT2DAT\nTERVANO\nWAV2DAT\nDAT2IMG\nIMG2DAT\nInput SCSI adapter 0, "
+                         "ID number: 4\nOutput SCSI adapter 1, ID number: 5\n"));
 }
 
 TEST(CommandLine, AcceptedLines) {

@@ -17,7 +17,6 @@
 namespace {
 
 TEST(Keyboard, ReadsKeysFromAPipeAndTreatsEndOfInputAsNoKey) {
-    int saved_stdin = dup(STDIN_FILENO);
     int ends[2];
     ASSERT_EQ(pipe(ends), 0);
     dup2(ends[0], STDIN_FILENO);
@@ -31,8 +30,6 @@ TEST(Keyboard, ReadsKeysFromAPipeAndTreatsEndOfInputAsNoKey) {
     EXPECT_EQ(key_waiting(), 0);
     EXPECT_EQ(read_key(), -1);
     keyboard_end();
-    dup2(saved_stdin, STDIN_FILENO);
-    close(saved_stdin);
 }
 
 int queued_key = -1;

@@ -84,15 +84,11 @@ TEST_F(ProfileFileTest, MissingOrOversizedFilesGiveTheDefault) {
 
 TEST_F(ProfileFileTest, CopiesNeverOverflowTheBuffer) {
     write_file("[s]\nkey=0123456789\n");
-    char buffer[8];
-    memset(buffer, 'x', sizeof buffer);
+    char buffer[8] = "xxxxxxx";
     EXPECT_EQ(profile_get_string("s", "key", "", buffer, 5, path_), 4u);
-    EXPECT_EQ(std::string(buffer, 6), std::string("0123\0x", 6));
-    EXPECT_EQ(profile_get_string("s", "key", "", buffer, 1, path_), 0u);
-    EXPECT_EQ(buffer[0], '\0');
-    buffer[0] = 'x';
-    EXPECT_EQ(profile_get_string("s", "key", "", buffer, 0, path_), 0u);
-    EXPECT_EQ(buffer[0], 'x');
+    EXPECT_EQ(profile_get_string("s", "key", "", buffer + 5, 0, path_), 0u);
+    EXPECT_EQ(profile_get_string("s", "key", "", buffer + 6, 1, path_), 0u);
+    EXPECT_EQ(std::string(buffer, 8), std::string("0123\0x\0\0", 8));
     EXPECT_EQ(profile_get_string("s", "absent", "a long default", buffer, 3, path_), 2u);
     EXPECT_STREQ(buffer, "a ");
 }

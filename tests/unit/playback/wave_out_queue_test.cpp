@@ -177,15 +177,14 @@ TEST_F(WaveOutQueueTest, ADeviceThatFinishesNothingIsGivenUpAfter15sAndLaterCall
               std::tuple(kTimeoutLine, 15u, true));
 
     // The job goes on calling: nothing reaches the device, nothing waits.
-    const int calls = g_device.calls;
-    const uint32_t now = g_now;
+    const auto before = std::make_pair(g_device.calls, g_now);
     params_.staged_bytes = 5000;
     EXPECT_EQ(send(test_audio(3 * kSize + 1, 2)), 5000);
     params_.flush_staged = 1;
     EXPECT_EQ(send(audio), -1);
     EXPECT_EQ(wave_out_dataout(audio.data()), -1);
     EXPECT_EQ(wave_out_restart(), -2);
-    EXPECT_EQ(std::make_pair(g_device.calls, g_now), std::make_pair(calls, now));
+    EXPECT_EQ(std::make_pair(g_device.calls, g_now), before);
     expect_wrapup_touches_nothing();
     EXPECT_EQ(wave_out_init(48000), 0);
     EXPECT_FALSE(wave_out_lost_audio());
