@@ -28,11 +28,9 @@ void put_le16(std::vector<uint8_t>& pcm, int offset, int value) {
 void check_case(const ConcealCase& c) {
     const auto& [name, n, flags, left, right, repairs] = c;
     std::vector<uint8_t> source(n), target(n, kUntouched), expected(n, kUntouched);
-    for (int m = 0; m < n / 4; ++m) {
-        for (const std::vector<int>* s : {&left, &right}) {
+    for (int m = 0; m < n / 4; ++m)
+        for (const std::vector<int>* s : {&left, &right})
             put_le16(source, 4 * m + (s == &right) * 2, (*s)[std::min<size_t>(m, s->size() - 1)]);
-        }
-    }
     conceal_errors(source.data(), target.data(), n, flags);
     for (auto [channel, pair, value] : repairs) put_le16(expected, 4 * pair + 2 * channel, value);
     EXPECT_EQ(target, expected) << name;

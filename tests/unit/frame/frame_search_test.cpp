@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <algorithm>
 #include <vector>
 
 #include "frame/audio_frame.h"
@@ -36,11 +36,9 @@ TEST(FrameSearch, RunningTimeOfEveryPositionMatchesTheTimeCodeStep) {
 TEST(FrameSearch, PositionRecordTakesTheLastPackOfEachItem) {
     // Program 042 at absolute time 00:01:02:03 in pack 2; pack 5 carries a second
     // absolute-time pack, of the lead-in: it wins, without a time.
-    const uint8_t program[8] = {0x20, 0x42, 0x01, 0x00, 0x01, 0x02, 0x03, 0x00};
-    const uint8_t lead_in[8] = {0x20, 0xBB, 0x01, 0x00, 0x00, 0x00, 0x09, 0x00};
     uint8_t subcode[kSubcodeBytes] = {};
-    memcpy(&subcode[8], program, 8);
-    memcpy(&subcode[32], lead_in, 8);
+    std::copy_n(Bytes{0x20, 0x42, 0x01, 0x00, 0x01, 0x02, 0x03, 0x00}.begin(), 8, &subcode[8]);
+    std::copy_n(Bytes{0x20, 0xBB, 0x01, 0x00, 0x00, 0x00, 0x09, 0x00}.begin(), 8, &subcode[32]);
     uint8_t record[kPositionRecordBytes];
     frame_position_record(subcode, 0, record);
     Bytes expected = {0x80, 0, 0, 0, 0x00, 0x0B, 0x0B, 0, 0, 0, 0, 0};

@@ -13,20 +13,15 @@ namespace {
 using Pack = std::vector<uint8_t>;
 
 Pack pack_bytes(int k) {
-    const uint8_t* p = write_template.packs[k - 1].bytes;
-    return {p, p + 8};
-}
-
-void set_pack(int k, const Pack& bytes) {
-    memcpy(write_template.packs[k - 1].bytes, bytes.data(), bytes.size());
+    return Pack(write_template.packs[k - 1].bytes, write_template.packs[k - 1].bytes + 8);
 }
 
 TEST(SubcodeWriter, PackSevenParityNoTimeAndTheRestartAfterALeadOut) {
     memset(&write_template, 0, sizeof write_template);
     const Pack seventh = {0x52, 0x02, 0x01, 0x28, 0x14, 0x05, 0x09, 0x77};
-    set_pack(1, {0x19, 0xEE, 0x01, 0xAA, 0xAA, 0xAA, 0xAA, 0x12});
-    set_pack(2, {0x29, 0xEE, 0x01, 0xAA, 0xAA, 0xAA, 0xAA, 0x34});
-    set_pack(7, seventh);
+    write_template.packs[0] = {{0x19, 0xEE, 0x01, 0xAA, 0xAA, 0xAA, 0xAA, 0x12}};
+    write_template.packs[1] = {{0x29, 0xEE, 0x01, 0xAA, 0xAA, 0xAA, 0xAA, 0x34}};
+    memcpy(write_template.packs[6].bytes, seventh.data(), 8);
     write_template.sub_id[1] = 0x16;  // hundreds digit 1, pack count 6: pack 7 waits
     pack_parity();
     EXPECT_EQ(pack_bytes(7), seventh);

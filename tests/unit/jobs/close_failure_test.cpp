@@ -42,9 +42,8 @@ TEST(FileJobs, AFailedCloseEndsTheJobOnAWriteErrorWithEveryFrameKept) {
     for (int n = 0; n < 10; ++n) {
         AudioFrame& frame = tape.frames[n];
         for (int i = 0; i < 5760; ++i) frame.audio[i] = static_cast<uint8_t>(n * 31 + i * 7);
-        frame.packs[0].bytes[0] = 0x20;  // item 2: absolute time, program 1
-        frame.packs[0].bytes[1] = 0x01;
-        frame.packs[0].bytes[6] = static_cast<uint8_t>(n);
+        // item 2: absolute time, program 1, frame n
+        frame.packs[0] = {{0x20, 0x01, 0, 0, 0, 0, static_cast<uint8_t>(n)}};
         wav.insert(wav.end(), frame.audio, frame.audio + 5760);
         const uint8_t* bytes = reinterpret_cast<const uint8_t*>(&frame);
         image.insert(image.end(), bytes, bytes + kFrameBytes);

@@ -17,10 +17,9 @@ constexpr ScsiStatus kMediumError = 0x04031100u;
 // A tape winding one absolute-time frame per poll, `moves` polls long, then standing.
 std::vector<PositionAnswer> winding(int moves) {
     std::vector<PositionAnswer> answers;
-    for (int i = 0; i <= moves; ++i) {
+    for (int i = 0; i <= moves; ++i)
         answers.push_back(
             position(1, {0x00, 0x01, static_cast<uint8_t>(i / 10 * 16 + i % 10), 0x00}));
-    }
     return answers;
 }
 

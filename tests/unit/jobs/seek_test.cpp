@@ -15,9 +15,7 @@ using Record = std::array<uint8_t, kPositionRecordBytes>;
 // 8-11, absolute time 12-15, program time 16-19.
 Record make_record(std::array<uint8_t, 3> pno, std::array<uint8_t, 4> running,
                    std::array<uint8_t, 4> absolute, std::array<uint8_t, 4> program) {
-    Record r{};
-    r[0] = 0x5A;  // bytes the seek must not read
-    r[7] = 0x5A;
+    Record r{0x5A, 0, 0, 0, 0, 0, 0, 0x5A};  // bytes 0 and 7: the seek must not read them
     memcpy(&r[4], pno.data(), 3);
     memcpy(&r[8], running.data(), 4);
     memcpy(&r[12], absolute.data(), 4);
