@@ -60,7 +60,6 @@ TEST_F(TransportTest, EveryWayOfCompletingGivesTheStatusAndTheData) {
         {reply_check(0x03, 0x11, 0x00), 0x04031100u},
         {reply_check(0x40 | 0x0D, 0x00, 0x02), 0x044D0002u},  // end-of-medium flag kept
         {{.status = SS_NO_DEVICE}, 0x82000000u},
-        {{.data = Bytes(2, 0x66)}, 0x01000000u},
     };
     for (Completion way : {Completion::AtOnce, Completion::AtOnceUnsignalled, Completion::AtWait,
                            Completion::FromThread}) {

@@ -106,7 +106,6 @@ inline Bytes cdb6(uint8_t opcode, uint32_t n = 0) {
 }
 inline const Bytes kTestUnitReady = cdb6(0x00), kRewind = cdb6(0x01);
 inline const Bytes kLoad = cdb6(0x1B, 1), kUnload = cdb6(0x1B, 0);
-inline const Bytes kReadPosition = {0x34, 0x01, 0, 0, 0, 0, 0, 0, 0, 0};
 inline Bytes cdb_locate_block(uint16_t block) {
     return {0x2B, 0x00, 0x00, 0x00, 0x00, uint8_t(block >> 8), uint8_t(block), 0x00, 0x00, 0x00};
 }
@@ -137,8 +136,7 @@ inline Bytes mode_sense(int target, uint8_t page, uint8_t length = 12, uint32_t 
 }
 // The 20-byte record of READ POSITION: the audio form, or with short the block form.
 inline Bytes read_position(int target, uint32_t expected = kGood, bool audio = true) {
-    Bytes record(20, 0), cdb = kReadPosition;
-    cdb[1] = audio;
+    Bytes record(20, 0), cdb = {0x34, audio, 0, 0, 0, 0, 0, 0, 0, 0};
     EXPECT_EQ(scsi_status(send(target, cdb, record.data(), 20)), expected);
     return record;
 }
