@@ -81,6 +81,10 @@ void note_damage(TransferLog* log, const FrameFacts& f, bool stored) {
     if (f.repaired) log->tracks[track].repaired++;
 }
 
+bool is_error(EndReason reason) {
+    return reason == END_READ_ERROR || reason == END_WRITE_ERROR || reason == END_PLAYBACK_ERROR;
+}
+
 std::string plural(uint64_t count, const char* noun) {
     return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
 }
@@ -202,9 +206,7 @@ uint64_t log_drop_file_tracks(TransferLog* log) {
 void log_end(TransferLog* log, EndReason reason, const std::string& detail) {
     // The first reason stands, but an error met while closing up after a clean end (the
     // last flush of a file on a full disk) must not let the job pass for a finished one.
-    const bool error =
-        reason == END_READ_ERROR || reason == END_WRITE_ERROR || reason == END_PLAYBACK_ERROR;
-    if (log->end != END_NONE && (log_ended_on_error(*log) || !error)) return;
+    if (log->end != END_NONE && (is_error(log->end) || !is_error(reason))) return;
     log->end = reason;
     log->end_detail = detail;
 }
@@ -252,7 +254,7 @@ void log_finish(TransferLog* log) {
 }
 
 bool log_ended_on_error(const TransferLog& log) {
-    return log.end == END_READ_ERROR || log.end == END_WRITE_ERROR || log.end == END_PLAYBACK_ERROR;
+    return is_error(log.end);
 }
 
 std::string log_summary(const TransferLog& log) {

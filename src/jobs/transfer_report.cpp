@@ -136,22 +136,20 @@ int write_checksums(const TransferLog& log, const std::string& path) {
     return finish_file(out);
 }
 
-// True when the record was written.
-bool report_failure(const std::string& path, int error) {
+void report_failure(const std::string& path, int error) {
     if (error) print_line("Cannot write %s: %s\n", path.c_str(), strerror(error));
-    return error == 0;
 }
 
 }  // namespace
 
-bool write_transfer_records(const TransferLog& log, const std::string& base) {
+void write_transfer_records(const TransferLog& log, const std::string& base) {
     const std::string summary = log_summary(log);
     const std::string report = base + ".report.txt";
-    bool written = report_failure(report, write_report(log, report, summary));
+    report_failure(report, write_report(log, report, summary));
     if (!log.files.empty()) {
         const std::string sums = base + ".md5";
-        written = report_failure(sums, write_checksums(log, sums)) && written;
+        report_failure(sums, write_checksums(log, sums));
     }
     const std::string picture = base + ".timeline.svg";
-    return report_failure(picture, write_timeline_svg(log, picture, summary)) && written;
+    report_failure(picture, write_timeline_svg(log, picture, summary));
 }

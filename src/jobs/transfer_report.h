@@ -1,7 +1,7 @@
 #pragma once
 // The records written beside a transfer's output: "<base>.report.txt", "<base>.md5" and
-// "<base>.timeline.svg". A record that cannot be written gets one console line; the job
-// then ends as one that ended early (what it transferred stays valid).
+// "<base>.timeline.svg". A record that cannot be written gets one console line and
+// changes nothing else: the audio it describes is whole.
 //
 // The report is plain text: a heading block, one block of "key: value" lines per track
 // (blocks are separated by an empty line), the damaged frames in fixed columns, and the
@@ -23,5 +23,4 @@
 
 #include "jobs/transfer_log.h"
 
-// True when every record was written.
-bool write_transfer_records(const TransferLog& log, const std::string& base);
+void write_transfer_records(const TransferLog& log, const std::string& base);
